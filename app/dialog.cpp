@@ -1,0 +1,36 @@
+#include "app/dialog.h"
+
+#include <QDir>
+#include <QPixmap>
+
+#include "app/paths.h"
+#include "device/tcp_device.h"
+#include "ui_dialog.h"
+
+Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui_Dialog)
+{
+    ui->setupUi(this);
+    init_dialog();
+}
+
+Dialog::~Dialog()
+{
+    delete ui;
+    qDeleteAll(file_list);
+    qDeleteAll(config_entries);
+    delete device;
+}
+
+void Dialog::init_dialog()
+{
+    window_icon.addPixmap(QPixmap(join_path(QDir::currentPath(), "corvalen.png")), QIcon::Normal,
+                          QIcon::Off);
+    setWindowIcon(window_icon);
+
+    device = new tcp_device;
+
+    config_entries = config_reader.read_config(join_path(QDir::currentPath(), "config"));
+    config_reader.dump_file_list(config_entries);
+
+    on_lineEdit_input_directry_textChanged(ui->lineEdit_input_directry->text());
+}

@@ -1,0 +1,54 @@
+#ifndef CORVALEN_DIALOG_H
+#define CORVALEN_DIALOG_H
+
+#include <QDialog>
+#include <QIcon>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include "package/file_info.h"
+#include "package/settings_reader.h"
+
+class Ui_Dialog;
+class tcp_device;
+
+class Dialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit Dialog(QWidget *parent = nullptr);
+    ~Dialog() override;
+
+    void refresh_file_list(const QString &dir);
+    QString get_lidar_version();
+    QList<QStringList> read_update_list(const QString &path);
+    QString read_version_file(const QString &path);
+
+private slots:
+    void on_pushButton_browse_clicked();
+    void on_pushButton_startupgrade_clicked();
+    void on_lineEdit_input_directry_textChanged(const QString &arg1);
+    void on_pushButton_connect_clicked();
+
+private:
+    void init_dialog();
+
+    Ui_Dialog *ui;
+    settings_reader config_reader;
+    tcp_device *device = nullptr;
+    QVector<file_info *> config_entries;
+    QVector<file_info *> file_list;
+    QList<QStringList> update_list;
+    QIcon window_icon;
+    QString package_dir;
+    QString device_version;
+    QString package_version;
+
+    // Lets the tests look at the state that the window keeps between actions.
+    friend struct dialog_probe;
+};
+
+#endif

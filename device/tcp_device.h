@@ -1,0 +1,26 @@
+#ifndef TCP_DEVICE_H
+#define TCP_DEVICE_H
+
+#include <QByteArray>
+#include <QString>
+#include <QTcpSocket>
+
+// The link to the sensor: 50-byte command frames and the checks of its short
+// replies. Results: 0 done, 1 failed, 2 not connected.
+class tcp_device : public QTcpSocket
+{
+public:
+    tcp_device() = default;
+    ~tcp_device() override = default;
+
+    QByteArray send_cmd_version();
+    int send_cmd_getChipInfo();
+    int send_cmd_readlog();
+    int send_cmd_reset();
+    int send_cmd_shutdown();
+    int send_cmd_download(const QString &file_name, int format, int data_size);
+    int recv_ack(int expected_size, int expected_value);
+    int recv_data(int expected_size, QByteArray &data);
+};
+
+#endif

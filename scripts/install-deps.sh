@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what building, testing and fuzzing the tool need on Debian 12 (run as root).
+set -euo pipefail
+packages=(build-essential cmake qtbase5-dev openssl libssl-dev clang libclang-rt-14-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

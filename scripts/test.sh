@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds the tool and runs every test headless.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+"$(dirname "$0")/build.sh" "$@"
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure -j2

@@ -1,0 +1,54 @@
+#ifndef MESSAGE_CATCHER_H
+#define MESSAGE_CATCHER_H
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+
+// Closes every modal message box the tool opens while it lives, recording its
+// text, and answers questions with the chosen button. Other modal windows
+// (the directory chooser) go to on_other_modal, if set.
+class message_catcher
+{
+public:
+    explicit message_catcher(QMessageBox::StandardButton answer = QMessageBox::Ok)
+        : answer(answer)
+    {
+        timer.setInterval(5);
+        QObject::connect(&timer, &QTimer::timeout, [this] { poll(); });
+        timer.start();
+    }
+
+    QStringList texts;
+    QStringList titles;
+    QMessageBox::StandardButton answer;
+    std::function<void(QWidget *)> on_other_modal;
+
+private:
+    void poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
+            return;
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        if (!box) {
+            if (on_other_modal)
+                on_other_modal(modal);
+            return;
+        }
+        texts << box->text();
+        titles << box->windowTitle();
+        QAbstractButton *button = box->button(answer);
+        if (!button)
+            button = box->buttons().value(0);
+        if (button)
+            button->click();
+    }
+
+    QTimer timer;
+};
+
+#endif

@@ -1,0 +1,3 @@
+#include "app/dialog.h"
+
+void Dialog::on_pushButton_startupgrade_clicked() {}
