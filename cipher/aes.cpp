@@ -53,11 +53,6 @@ const unsigned char inv_sbox[256] = {
     0x17, 0x2B, 0x04, 0x7E, 0xBA, 0x77, 0xD6, 0x26, 0xE1, 0x69, 0x14, 0x63, 0x55, 0x21, 0x0C, 0x7D,
 };
 
-// MixColumns and InvMixColumns coefficients: row r of a column gets
-// m[0]*a[r] + m[1]*a[r+1] + m[2]*a[r+2] + m[3]*a[r+3].
-const unsigned char mix[4] = {0x02, 0x03, 0x01, 0x01};
-const unsigned char inv_mix[4] = {0x0E, 0x0B, 0x0D, 0x09};
-
 uint32_t load_word(const unsigned char *p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -87,24 +82,19 @@ uint32_t xtime(uint32_t w)
     return ((w & 0x7F7F7F7Fu) << 1) ^ (((w >> 7) & 0x01010101u) * 0x1B);
 }
 
-// Product of the four bytes with m, given their doublings d[b] = x^b * a: the shift-and-add
-// of the multiplier's bits. The matrix coefficients are below 0x10, so the higher steps add
-// nothing.
-uint32_t times(const uint32_t d[4], unsigned m)
+// MixColumns of one column, coefficients 02 03 01 01: row r gets
+// 02*a[r] + 03*a[r+1] + a[r+2] + a[r+3] = 02*(a[r] + a[r+1]) + a[r+1] + a[r+2] + a[r+3].
+uint32_t mix_column(uint32_t a)
 {
-    uint32_t sum = 0;
-    for (int b = 0; b < 4; ++b)
-        sum ^= d[b] & (0u - ((m >> b) & 1u));
-    return sum;
+    const uint32_t pairs = a ^ rotate_bytes(a, 1);
+    return xtime(pairs) ^ pairs ^ rotate_bytes(pairs, 2) ^ a;
 }
 
-uint32_t mix_column(uint32_t a, const unsigned char m[4])
+// InvMixColumns of one column, coefficients 0E 0B 0D 09. That matrix is the MixColumns
+// matrix times the circulant 05 00 04 00, so each byte first gains 04*(a[r] + a[r+2]).
+uint32_t inv_mix_column(uint32_t a)
 {
-    const uint32_t d[4] = {a, xtime(a), xtime(xtime(a)), xtime(xtime(xtime(a)))};
-    uint32_t out = 0;
-    for (int j = 0; j < 4; ++j)
-        out ^= rotate_bytes(times(d, m[j]), j);
-    return out;
+    return mix_column(a ^ xtime(xtime(a ^ rotate_bytes(a, 2))));
 }
 
 uint32_t sub_word(uint32_t w, const unsigned char box[256])
@@ -117,14 +107,13 @@ uint32_t sub_word(uint32_t w, const unsigned char box[256])
 
 // SubBytes with ShiftRows (step 1) or InvSubBytes with InvShiftRows (step 3): row r of
 // column c takes the substituted byte of column c + step*r. The two commute.
-void substitute_shifted(uint32_t s[4], const unsigned char box[256], int step)
+template <int step> void substitute_shifted(uint32_t s[4], const unsigned char box[256])
 {
     uint32_t t[4];
-    for (int c = 0; c < 4; ++c) {
-        t[c] = 0;
-        for (int r = 0; r < 4; ++r)
-            t[c] |= uint32_t(box[byte_of(s[(c + step * r) & 3], r)]) << (8 * r);
-    }
+    for (int c = 0; c < 4; ++c)
+        t[c] = uint32_t(box[byte_of(s[c], 0)]) | uint32_t(box[byte_of(s[(c + step) & 3], 1)]) << 8 |
+               uint32_t(box[byte_of(s[(c + 2 * step) & 3], 2)]) << 16 |
+               uint32_t(box[byte_of(s[(c + 3 * step) & 3], 3)]) << 24;
     for (int c = 0; c < 4; ++c)
         s[c] = t[c];
 }
@@ -135,10 +124,10 @@ void add_round_key(uint32_t s[4], const unsigned char *round_keys, int round)
         s[c] ^= load_word(round_keys + 16 * round + 4 * c);
 }
 
-void mix_columns(uint32_t s[4], const unsigned char m[4])
+template <uint32_t (*mix)(uint32_t)> void mix_columns(uint32_t s[4])
 {
     for (int c = 0; c < 4; ++c)
-        s[c] = mix_column(s[c], m);
+        s[c] = mix(s[c]);
 }
 
 void load_state(const unsigned char *in, uint32_t s[4])
@@ -181,11 +170,11 @@ void encrypt_block(const unsigned char *in, unsigned char *out, const unsigned c
     load_state(in, s);
     add_round_key(s, round_keys, 0);
     for (int round = 1; round < rounds; ++round) {
-        substitute_shifted(s, sbox, 1);
-        mix_columns(s, mix);
+        substitute_shifted<1>(s, sbox);
+        mix_columns<mix_column>(s);
         add_round_key(s, round_keys, round);
     }
-    substitute_shifted(s, sbox, 1);
+    substitute_shifted<1>(s, sbox);
     add_round_key(s, round_keys, rounds);
     store_state(s, out);
 }
@@ -196,11 +185,11 @@ void decrypt_block(const unsigned char *in, unsigned char *out, const unsigned c
     load_state(in, s);
     add_round_key(s, round_keys, rounds);
     for (int round = rounds - 1; round >= 1; --round) {
-        substitute_shifted(s, inv_sbox, 3);
+        substitute_shifted<3>(s, inv_sbox);
         add_round_key(s, round_keys, round);
-        mix_columns(s, inv_mix);
+        mix_columns<inv_mix_column>(s);
     }
-    substitute_shifted(s, inv_sbox, 3);
+    substitute_shifted<3>(s, inv_sbox);
     add_round_key(s, round_keys, 0);
     store_state(s, out);
 }
