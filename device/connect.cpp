@@ -1,8 +1,80 @@
-#include "app/dialog.h"
+#include <QtDebug>
 
-void Dialog::on_pushButton_connect_clicked() {}
+#include "app/dialog.h"
+#include "app/messages.h"
+#include "device/replies.h"
+#include "device/tcp_device.h"
+#include "ui_dialog.h"
+
+namespace {
+
+const quint16 sensor_port = 50661;
+const int connect_wait_ms = 3000;
+const int log_header_size = 4;
+// No sensor log comes near this; a larger length is not waited for.
+const quint32 max_log_size = 64u << 20;
+
+const char *const address_message =
+    "error: invalid IP address.\r\nnote:\r\n1) IP should contain four decimal numbers seprated "
+    "by '.'\r\n2) every decimal number should stand at [0, 255]";
+
+} // namespace
+
+void Dialog::on_pushButton_connect_clicked()
+{
+    const QString address = ui->lineEdit_ip->text();
+    if (!is_valid_ipv4_text(address)) {
+        show_error(address_message);
+        return;
+    }
+    if (device->state() == QAbstractSocket::ConnectedState) {
+        show_error("Lidar is already connected, don't repeat");
+        return;
+    }
+    device->abort();
+    device->connectToHost(address, sensor_port, QIODevice::ReadWrite,
+                          QAbstractSocket::AnyIPProtocol);
+    if (!device->waitForConnected(connect_wait_ms)) {
+        device->close();
+        show_error("error: connect DAE failed with IP " + address + "!");
+        return;
+    }
+    device_version = get_lidar_version();
+    if (device_version.isEmpty())
+        show_error("error: get Lidar version fail");
+    else
+        ui->lineEdit_old_version->setText(device_version);
+}
 
 QString Dialog::get_lidar_version()
 {
-    return {};
+    if (!device_result_ok(device->send_cmd_readlog(), "error: command send failed!"))
+        return {};
+
+    const QDeadlineTimer deadline(tcp_device::reply_deadline_ms);
+    QByteArray buffer;
+    while (buffer.size() < log_header_size)
+        if (!device->read_more(buffer, deadline))
+            return {};
+    const quint32 length = qMin(log_length(buffer), max_log_size);
+    buffer.remove(0, log_header_size);
+    // One more read even when the payload is already there.
+    do {
+        if (!device->read_more(buffer, deadline))
+            break;
+    } while (static_cast<quint32>(buffer.size()) < length);
+    // A log cut short by a silent or lost sensor is no answer.
+    if (static_cast<quint32>(buffer.size()) < length) {
+        qDebug() << "log incomplete" << buffer.size() << "of" << length;
+        return {};
+    }
+
+    const QString version = find_lidar_version(buffer);
+    if (version.isEmpty()) {
+        qDebug() << "not found version";
+        return {};
+    }
+    qDebug() << "log size" << buffer.size() << "version at" << buffer.lastIndexOf(version.toLatin1())
+             << version;
+    return version;
 }

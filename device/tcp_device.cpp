@@ -1,29 +1,96 @@
 #include "device/tcp_device.h"
 
-QByteArray tcp_device::send_cmd_version() { return {}; }
-int tcp_device::send_cmd_getChipInfo() { return 2; }
-int tcp_device::send_cmd_readlog() { return 2; }
-int tcp_device::send_cmd_reset() { return 2; }
-int tcp_device::send_cmd_shutdown() { return 2; }
+#include <QtDebug>
+
+#include "device/replies.h"
+
+namespace {
+
+const int frame_size = 50;
+const int reply_wait_ms = 3000;
+
+// The command word is the last "_" piece of the operation's own name.
+QByteArray command_word(const char *operation)
+{
+    return QByteArray(operation).split('_').last();
+}
+
+QByteArray frame_of(const QByteArray &text)
+{
+    QByteArray frame = text;
+    if (frame.size() < frame_size)
+        frame.append(frame_size - frame.size(), '\0');
+    return frame;
+}
+
+} // namespace
+
+bool tcp_device::is_connected() const
+{
+    return state() == QAbstractSocket::ConnectedState;
+}
+
+int tcp_device::send_frame(const QByteArray &text)
+{
+    const QByteArray frame = frame_of(text);
+    if (!is_connected())
+        return 2;
+    return write(frame) == frame.size() ? 0 : 1;
+}
+
+QByteArray tcp_device::send_cmd_version()
+{
+    if (send_frame(command_word(__func__)) == 2)
+        return {};
+    const QDeadlineTimer deadline(reply_deadline_ms);
+    QByteArray reply;
+    while (!is_complete_version_reply(reply))
+        if (!read_more(reply, deadline))
+            return {};
+    return reply;
+}
+
+bool tcp_device::read_more(QByteArray &buffer, const QDeadlineTimer &deadline)
+{
+    if ((!is_connected() && bytesAvailable() == 0) || deadline.hasExpired())
+        return false;
+    waitForReadyRead(qMin<qint64>(reply_wait_ms, deadline.remainingTime()));
+    buffer += readAll();
+    return true;
+}
+
+int tcp_device::send_cmd_getChipInfo() { return send_frame(command_word(__func__)); }
+int tcp_device::send_cmd_readlog() { return send_frame(command_word(__func__)); }
+int tcp_device::send_cmd_reset() { return send_frame(command_word(__func__)); }
+int tcp_device::send_cmd_shutdown() { return send_frame(command_word(__func__)); }
 
 int tcp_device::send_cmd_download(const QString &file_name, int format, int data_size)
 {
-    Q_UNUSED(file_name);
-    Q_UNUSED(format);
-    Q_UNUSED(data_size);
-    return 2;
+    return send_frame(command_word(__func__) + ' ' + file_name.toUtf8() + ' ' +
+                      QByteArray::number(format) + ' ' + QByteArray::number(data_size));
 }
 
 int tcp_device::recv_ack(int expected_size, int expected_value)
 {
-    Q_UNUSED(expected_size);
-    Q_UNUSED(expected_value);
-    return 2;
+    if (!is_connected())
+        return 2;
+    waitForReadyRead(reply_wait_ms);
+    const QByteArray reply = readAll();
+    const int value = ack_value(reply);
+    if (value == expected_value && reply.size() == expected_size)
+        return 0;
+    qDebug() << "ack" << value << "size" << reply.size();
+    return 1;
 }
 
 int tcp_device::recv_data(int expected_size, QByteArray &data)
 {
-    Q_UNUSED(expected_size);
-    Q_UNUSED(data);
-    return 2;
+    if (!is_connected())
+        return 2;
+    waitForReadyRead(reply_wait_ms);
+    data = readAll();
+    if (data.size() == expected_size)
+        return 0;
+    qDebug() << "data" << data.toHex() << data.size();
+    return 1;
 }

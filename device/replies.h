@@ -1,0 +1,24 @@
+#ifndef REPLIES_H
+#define REPLIES_H
+
+#include <QByteArray>
+#include <QString>
+
+// Four dot-separated decimal numbers of 0 to 255, ASCII digits only.
+bool is_valid_ipv4_text(const QString &text);
+
+// An acknowledgement read as a decimal number; anything else counts as 0.
+int ack_value(const QByteArray &reply);
+
+// A "version" reply is complete once it has at least 6 bytes, exactly two
+// dots, and one byte after the last dot.
+bool is_complete_version_reply(const QByteArray &reply);
+
+// The unsigned little-endian length at the start of a log reply (4 bytes).
+quint32 log_length(const QByteArray &header);
+
+// The latest "x9.9.9" in the log, searched backwards; the window at byte 0 is
+// never tested. Empty when there is none.
+QString find_lidar_version(const QByteArray &log);
+
+#endif

@@ -1,0 +1,149 @@
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QtTest>
+
+#include "device/tcp_device.h"
+#include "simulated_sensor.h"
+
+namespace {
+
+QByteArray padded(const QByteArray &text)
+{
+    return text + QByteArray(50 - text.size(), '\0');
+}
+
+} // namespace
+
+class test_tcp_device : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void frames_on_the_wire();
+    void nothing_written_when_unconnected();
+    void acknowledgements_data();
+    void acknowledgements();
+    void split_acknowledgement_leaves_rest_for_next_read();
+    void read_more_gives_up_on_dropped_link();
+};
+
+void test_tcp_device::frames_on_the_wire()
+{
+    sensor_config config;
+    config.silent = true;
+    simulated_sensor sensor(config);
+    QVERIFY(sensor.is_listening());
+    tcp_device device;
+    device.connectToHost(QHostAddress::LocalHost, sensor.port());
+    QVERIFY(device.waitForConnected(3000));
+
+    const QString long_name = "a_rather_long_firmware_image_name_for_the_lidar.bin";
+    QCOMPARE(device.send_cmd_shutdown(), 0);
+    QCOMPARE(device.send_cmd_readlog(), 0);
+    QCOMPARE(device.send_cmd_reset(), 0);
+    QCOMPARE(device.send_cmd_getChipInfo(), 0);
+    QCOMPARE(device.send_cmd_download("app.bin", 1, 4096), 0);
+    QCOMPARE(device.send_cmd_download("my image.bin", 0, -5), 0);
+    const QList<QByteArray> expected = {padded("shutdown"), padded("readlog"), padded("reset"),
+                                        padded("getChipInfo"), padded("download app.bin 1 4096"),
+                                        padded("download my image.bin 0 -5")};
+    QVERIFY(sensor.wait_until([&] { return sensor.frames().size() == expected.size(); }));
+    QCOMPARE(sensor.frames(), expected);
+    QCOMPARE(sensor.frames().first().size(), 50);
+
+    // A text of 50 bytes or more goes whole, without padding; the silent sensor
+    // takes it as one frame because nothing follows it.
+    QCOMPARE(device.send_cmd_download(long_name, 16, 123), 0);
+    const QByteArray long_text = "download " + long_name.toUtf8() + " 16 123";
+    QVERIFY(sensor.wait_until([&] { return sensor.frames().size() == expected.size() + 1; }));
+    QCOMPARE(sensor.frames().last(), long_text);
+    QVERIFY(long_text.size() > 50);
+}
+
+void test_tcp_device::nothing_written_when_unconnected()
+{
+    tcp_device device;
+    QCOMPARE(device.send_cmd_shutdown(), 2);
+    QCOMPARE(device.send_cmd_readlog(), 2);
+    QCOMPARE(device.send_cmd_reset(), 2);
+    QCOMPARE(device.send_cmd_getChipInfo(), 2);
+    QCOMPARE(device.send_cmd_download("app.bin", 0, 1), 2);
+    QVERIFY(device.send_cmd_version().isNull());
+    QCOMPARE(device.recv_ack(4, 0), 2);
+    QByteArray data = "old";
+    QCOMPARE(device.recv_data(1, data), 2);
+    QCOMPARE(data, QByteArray("old"));
+    QCOMPARE(device.bytesToWrite(), 0);
+}
+
+void test_tcp_device::acknowledgements_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("result");
+    const int normal = int(ack_mode::normal);
+    QTest::newRow("digits 0000") << QByteArray("0000") << normal << 0;
+    QTest::newRow("four zero bytes") << QByteArray(4, '\0') << normal << 0;
+    QTest::newRow("not a number") << QByteArray("ok!!") << normal << 0;
+    QTest::newRow("non-zero value") << QByteArray("0001") << normal << 1;
+    QTest::newRow("three bytes") << QByteArray("000") << normal << 1;
+    QTest::newRow("five bytes") << QByteArray("00000") << normal << 1;
+    QTest::newRow("no reply") << QByteArray("0000") << int(ack_mode::none) << 1;
+}
+
+void test_tcp_device::acknowledgements()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(int, mode);
+    QFETCH(int, result);
+    sensor_config config;
+    config.ack_text = reply;
+    config.download_ack = ack_mode(mode);
+    simulated_sensor sensor(config);
+    tcp_device device;
+    device.connectToHost(QHostAddress::LocalHost, sensor.port());
+    QVERIFY(device.waitForConnected(3000));
+    QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(device.recv_ack(4, 0), result);
+    QVERIFY(timer.elapsed() < 5000);
+}
+
+void test_tcp_device::split_acknowledgement_leaves_rest_for_next_read()
+{
+    sensor_config config;
+    config.download_ack = ack_mode::split;
+    simulated_sensor sensor(config);
+    tcp_device device;
+    device.connectToHost(QHostAddress::LocalHost, sensor.port());
+    QVERIFY(device.waitForConnected(3000));
+    QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
+    QCOMPARE(device.recv_ack(4, 0), 1);
+    QByteArray rest;
+    QCOMPARE(device.recv_data(2, rest), 0);
+    QCOMPARE(rest, QByteArray("00"));
+}
+
+void test_tcp_device::read_more_gives_up_on_dropped_link()
+{
+    sensor_config config;
+    config.close_after_download = true;
+    simulated_sensor sensor(config);
+    tcp_device device;
+    device.connectToHost(QHostAddress::LocalHost, sensor.port());
+    QVERIFY(device.waitForConnected(3000));
+    QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray buffer;
+    const QDeadlineTimer deadline(tcp_device::reply_deadline_ms);
+    while (device.read_more(buffer, deadline)) {
+    }
+    QVERIFY(buffer.isEmpty());
+    QVERIFY2(timer.elapsed() < 4000, "a closed link ends the wait");
+    QCOMPARE(device.send_cmd_shutdown(), 2);
+}
+
+QTEST_MAIN(test_tcp_device)
+#include "test_tcp_device.moc"

@@ -1,0 +1,311 @@
+#include "simulated_sensor.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+#include <QtEndian>
+
+namespace {
+
+const int frame_size = 50;
+const int split_pause_ms = 400;
+const int late_ack_ms = 3500;
+
+QByteArray frame_text(const QByteArray &frame)
+{
+    const int end = frame.indexOf('\0');
+    return end < 0 ? frame : frame.left(end);
+}
+
+} // namespace
+
+// One connection: splits the byte stream into frames and images, answers.
+class sensor_link : public QObject
+{
+public:
+    sensor_link(QTcpSocket *socket, simulated_sensor &owner, QObject *parent)
+        : QObject(parent), socket(socket), owner(owner), config(owner.config())
+    {
+        socket->setParent(this);
+        connect(socket, &QTcpSocket::readyRead, this, [this] { take(); });
+        connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    }
+
+private:
+    void take()
+    {
+        pending += socket->readAll();
+        while (!pending.isEmpty() && socket->state() == QAbstractSocket::ConnectedState)
+            if (!(image_left > 0 || image_active ? take_image() : take_frame()))
+                break;
+    }
+
+    bool take_frame()
+    {
+        if (pending.size() < frame_size)
+            return false;
+        const bool padded = pending.left(frame_size).contains('\0');
+        const QByteArray frame = padded ? pending.left(frame_size) : pending;
+        pending.remove(0, frame.size());
+        owner.record_frame(frame);
+        config = owner.config();
+        if (!config.silent)
+            answer(frame_text(frame));
+        return true;
+    }
+
+    void answer(const QByteArray &text)
+    {
+        const QList<QByteArray> fields = text.split(' ');
+        if (text == "readlog")
+            send_log();
+        else if (fields.first() == "download" && fields.size() >= 4)
+            start_image(fields);
+    }
+
+    void send_log()
+    {
+        QByteArray header(4, '\0');
+        const quint32 length = config.announced_log_length ? config.announced_log_length
+                                                           : quint32(config.log.size());
+        qToLittleEndian(length, header.data());
+        QByteArray body = config.log;
+        if (config.drop_during_log)
+            body.truncate(body.size() / 2);
+        later(config.log_delay_ms, [this, header, body] {
+            if (config.split_log_header) {
+                socket->write(header.left(2));
+                later(split_pause_ms, [this, header, body] { finish_log(header.mid(2) + body); });
+            } else {
+                finish_log(header + body);
+            }
+        });
+    }
+
+    void finish_log(const QByteArray &bytes)
+    {
+        socket->write(bytes);
+        if (config.drop_during_log) {
+            socket->flush();
+            socket->disconnectFromHost();
+        }
+    }
+
+    void start_image(const QList<QByteArray> &fields)
+    {
+        if (config.close_after_download) {
+            socket->disconnectFromHost();
+            return;
+        }
+        image = received_image();
+        image.name = QString::fromUtf8(fields.mid(1, fields.size() - 3).join(' '));
+        image.format = fields.at(fields.size() - 2).toInt();
+        image.announced = fields.last().toLongLong();
+        image_left = qMax<qint64>(0, image.announced);
+        image_active = true;
+        acknowledge(config.download_ack);
+        // An empty image is acknowledged apart from the download, as two replies.
+        if (image_left == 0)
+            QTimer::singleShot(split_pause_ms, this, [this] { finish_image(); });
+    }
+
+    bool take_image()
+    {
+        if (image_left == 0)
+            return false;
+        const QByteArray piece = pending.left(int(qMin<qint64>(image_left, pending.size())));
+        pending.remove(0, piece.size());
+        image.data += piece;
+        image.reads << piece.size();
+        image_left -= piece.size();
+        if (config.drop_after_image_bytes >= 0 &&
+            image.data.size() >= config.drop_after_image_bytes) {
+            owner.record_image(image);
+            socket->abort();
+            return false;
+        }
+        if (image_left == 0)
+            finish_image();
+        return true;
+    }
+
+    void finish_image()
+    {
+        if (!image_active)
+            return;
+        image_active = false;
+        owner.record_image(image);
+        acknowledge(config.image_ack);
+    }
+
+    void acknowledge(ack_mode mode)
+    {
+        switch (mode) {
+        case ack_mode::normal:
+            socket->write(config.ack_text);
+            break;
+        case ack_mode::none:
+            break;
+        case ack_mode::nonzero:
+            socket->write("0001");
+            break;
+        case ack_mode::split: {
+            const int half = config.ack_text.size() / 2;
+            socket->write(config.ack_text.left(half));
+            later(split_pause_ms, [this, half] { socket->write(config.ack_text.mid(half)); });
+            break;
+        }
+        case ack_mode::late:
+            later(late_ack_ms, [this] { socket->write(config.ack_text); });
+            break;
+        }
+    }
+
+    template <class F> void later(int ms, F action)
+    {
+        if (ms <= 0)
+            action();
+        else
+            QTimer::singleShot(ms, this, action);
+    }
+
+    QTcpSocket *socket;
+    simulated_sensor &owner;
+    sensor_config config;
+    QByteArray pending;
+    received_image image;
+    qint64 image_left = 0;
+    bool image_active = false;
+};
+
+// Lives in the sensor's thread and owns the listening server.
+class sensor_worker : public QObject
+{
+public:
+    explicit sensor_worker(simulated_sensor &owner) : owner(owner) {}
+
+    quint16 listen(quint16 port)
+    {
+        server = new QTcpServer(this);
+        if (!server->listen(QHostAddress::LocalHost, port))
+            return 0;
+        connect(server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = server->nextPendingConnection()) {
+                owner.record_connection();
+                new sensor_link(socket, owner, this);
+            }
+        });
+        return server->serverPort();
+    }
+
+private:
+    simulated_sensor &owner;
+    QTcpServer *server = nullptr;
+};
+
+simulated_sensor::simulated_sensor(const sensor_config &config, quint16 port,
+                                   const QString &record_dir)
+    : current(config), record_dir(record_dir), thread(new QThread)
+{
+    worker = new sensor_worker(*this);
+    worker->moveToThread(thread.get());
+    QObject::connect(thread.get(), &QThread::finished, worker, &QObject::deleteLater);
+    thread->start();
+    quint16 bound = 0;
+    QMetaObject::invokeMethod(
+        worker, [this, port, &bound] { bound = worker->listen(port); },
+        Qt::BlockingQueuedConnection);
+    listening_port = bound;
+}
+
+simulated_sensor::~simulated_sensor()
+{
+    thread->quit();
+    thread->wait();
+}
+
+void simulated_sensor::set_config(const sensor_config &config)
+{
+    QMutexLocker lock(&mutex);
+    current = config;
+}
+
+sensor_config simulated_sensor::config() const
+{
+    QMutexLocker lock(&mutex);
+    return current;
+}
+
+QList<QByteArray> simulated_sensor::frames() const
+{
+    QMutexLocker lock(&mutex);
+    return received_frames;
+}
+
+QList<QByteArray> simulated_sensor::commands() const
+{
+    QList<QByteArray> texts;
+    for (const QByteArray &frame : frames())
+        texts << frame_text(frame);
+    return texts;
+}
+
+QList<received_image> simulated_sensor::images() const
+{
+    QMutexLocker lock(&mutex);
+    return received_images;
+}
+
+int simulated_sensor::connections() const
+{
+    QMutexLocker lock(&mutex);
+    return connection_count;
+}
+
+bool simulated_sensor::wait_until(const std::function<bool()> &condition, int timeout_ms) const
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeout_ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+void simulated_sensor::record_frame(const QByteArray &frame)
+{
+    QMutexLocker lock(&mutex);
+    received_frames << frame;
+    if (record_dir.isEmpty())
+        return;
+    QFile file(QDir(record_dir).filePath("frames.txt"));
+    if (file.open(QIODevice::Append))
+        file.write(frame_text(frame) + '\n');
+}
+
+void simulated_sensor::record_image(const received_image &image)
+{
+    QMutexLocker lock(&mutex);
+    received_images << image;
+    if (record_dir.isEmpty())
+        return;
+    QFile file(QDir(record_dir).filePath(QString::number(received_images.size()) + "-" +
+                                         QFileInfo(image.name).fileName()));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(image.data);
+}
+
+void simulated_sensor::record_connection()
+{
+    QMutexLocker lock(&mutex);
+    ++connection_count;
+}

@@ -1,0 +1,101 @@
+#ifndef SIMULATED_SENSOR_H
+#define SIMULATED_SENSOR_H
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QVector>
+#include <functional>
+#include <memory>
+
+class QThread;
+class sensor_worker;
+
+// How the sensor answers one acknowledgement.
+enum class ack_mode {
+    normal,  // ack_text at once
+    none,    // nothing
+    nonzero, // "0001"
+    split,   // ack_text in two halves, with a pause longer than the tool's read
+    late,    // ack_text after 3.5 s, when the tool has stopped waiting
+};
+
+// What the simulated sensor says and which faults it injects.
+struct sensor_config {
+    QByteArray log = "boot ok\nlidar firmware version c2.0.7\nready\n";
+    bool silent = false;            // reads everything, answers nothing
+    bool split_log_header = false;  // the 4 length bytes in two pieces with a pause
+    int log_delay_ms = 0;           // pause before the log reply
+    quint32 announced_log_length = 0; // if not 0, the length sent instead of the real one
+    bool drop_during_log = false;   // header and half the log, then the link is closed
+    QByteArray ack_text = "0000";
+    ack_mode download_ack = ack_mode::normal;
+    ack_mode image_ack = ack_mode::normal;
+    qint64 drop_after_image_bytes = -1; // close the link once this many image bytes arrived
+    bool close_after_download = false;  // close the link on "download", without an ack
+};
+
+// One image as the sensor received it.
+struct received_image {
+    QString name;
+    int format = 0;
+    qint64 announced = 0;
+    QByteArray data;
+    QVector<int> reads; // size of every piece the socket delivered
+};
+
+// A sensor on 127.0.0.1 that runs in a thread of its own, so the tool's
+// blocking waits in the caller's thread do not stall it.
+//
+// Commands are 50-byte frames whose text ends at the first zero byte. A frame
+// without a zero byte in its first 50 bytes is a longer, unpadded text, taken
+// to run to the end of what has arrived: the tool sends nothing after it
+// until it is acknowledged. After "download <name> <format> <size>" and its
+// acknowledgement, the next <size> bytes are the image.
+class simulated_sensor
+{
+public:
+    // port 0 picks a free port. record_dir, if given, receives every image
+    // as "<n>-<name>" and the frame texts in "frames.txt".
+    explicit simulated_sensor(const sensor_config &config = {}, quint16 port = 0,
+                              const QString &record_dir = {});
+    ~simulated_sensor();
+    simulated_sensor(const simulated_sensor &) = delete;
+    simulated_sensor &operator=(const simulated_sensor &) = delete;
+
+    bool is_listening() const { return listening_port != 0; }
+    quint16 port() const { return listening_port; }
+
+    // Applies to what the sensor does from now on.
+    void set_config(const sensor_config &config);
+    sensor_config config() const;
+
+    QList<QByteArray> frames() const; // every frame as it arrived, padding included
+    QList<QByteArray> commands() const; // the frames' texts
+    QList<received_image> images() const;
+    int connections() const;
+
+    // Runs the caller's event loop (so its socket sends) until condition
+    // holds or timeout_ms passed; returns the condition.
+    bool wait_until(const std::function<bool()> &condition, int timeout_ms = 5000) const;
+
+private:
+    friend class sensor_worker;
+    friend class sensor_link;
+    void record_frame(const QByteArray &frame);
+    void record_image(const received_image &image);
+    void record_connection();
+
+    mutable QMutex mutex;
+    sensor_config current;
+    QString record_dir;
+    QList<QByteArray> received_frames;
+    QList<received_image> received_images;
+    int connection_count = 0;
+    quint16 listening_port = 0;
+    std::unique_ptr<QThread> thread;
+    sensor_worker *worker = nullptr;
+};
+
+#endif
