@@ -1,12 +1,39 @@
 #include "package/settings_reader.h"
 
+#include <QFile>
+#include <QTextStream>
+#include <QtDebug>
+
+#include "app/messages.h"
+
+file_info *parse_settings_line(const QString &line)
+{
+    const QStringList pieces = line.split(' ');
+    if (pieces.first().isEmpty())
+        return nullptr;
+    auto *entry = new file_info;
+    entry->set_name(pieces.first());
+    entry->set_format(pieces.value(1).toInt());
+    return entry;
+}
+
 QVector<file_info *> settings_reader::read_config(const QString &path)
 {
-    Q_UNUSED(path);
-    return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        show_error(QString::fromUtf8("错误: 配置文件打开失败!"));
+        return {};
+    }
+    QVector<file_info *> entries;
+    QTextStream stream(&file);
+    while (!stream.atEnd())
+        if (file_info *entry = parse_settings_line(stream.readLine()))
+            entries.append(entry);
+    return entries;
 }
 
 void settings_reader::dump_file_list(QVector<file_info *> list)
 {
-    Q_UNUSED(list);
+    for (const file_info *entry : list)
+        qDebug() << entry->get_name() << entry->get_size() << "Byte" << entry->get_format();
 }

@@ -6,6 +6,11 @@
 
 #include "package/file_info.h"
 
+// One line of the settings file: the name, a blank and the format. Extra
+// pieces are ignored and a format that is not a number is 0. Returns null for
+// a line that names no file (empty, or starting with a blank).
+file_info *parse_settings_line(const QString &line);
+
 // Reads the settings file that names the package files; holds no state.
 class settings_reader
 {

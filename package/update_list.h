@@ -1,0 +1,15 @@
+#ifndef UPDATE_LIST_H
+#define UPDATE_LIST_H
+
+#include <QList>
+#include <QStringList>
+
+// The upgrade groups of an update list text: CR LF pairs and then blanks
+// removed, records cut at ";", empty records skipped, braces dropped, fields
+// cut at "," with empty ones kept.
+QList<QStringList> parse_update_list(const QString &text);
+
+// True when one group holds both versions.
+bool group_permits(const QList<QStringList> &groups, const QString &from, const QString &to);
+
+#endif

@@ -1,0 +1,13 @@
+#ifndef VERSION_H
+#define VERSION_H
+
+#include <QString>
+
+// A package version is accepted when it holds exactly two dots.
+bool is_accepted_version(const QString &version);
+
+// 100, 10 and 1 times the digits one before, one after and three after the
+// first dot; c2.0.7 is 207. A position outside the text counts as 0.
+int version_number(const QString &version);
+
+#endif
