@@ -1,3 +1,168 @@
-#include "app/dialog.h"
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QTableWidget>
+#include <QTextStream>
+#include <QtDebug>
 
-void Dialog::on_pushButton_startupgrade_clicked() {}
+#include "app/dialog.h"
+#include "app/messages.h"
+#include "device/tcp_device.h"
+#include "package/package_text.h"
+#include "package/update_list.h"
+#include "package/version.h"
+#include "upgrade/image_writer.h"
+#include "ui_dialog.h"
+
+namespace {
+
+const int status_column = 3;
+
+QString quoted(const QString &text)
+{
+    return "\"" + text + "\"";
+}
+
+// The companion's first line: how many padding bytes the cipher added.
+bool read_padding_count(const QString &companion, int &padding)
+{
+    QFile file(companion);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qDebug() << "open file" << companion << "failed";
+        show_error("error: open file config failed");
+        return false;
+    }
+    padding = QTextStream(&file).readLine().toInt();
+    return true;
+}
+
+// The announced length must describe bytes that the decrypted file really
+// holds: a bad companion or a file changed since it was listed stops here,
+// before the sensor is told anything.
+bool image_length_valid(const file_info &entry, const QString &file_name, int padding, int length)
+{
+    if (padding < 0 || length < 0) {
+        show_error("error: invalid padding count " + QString::number(padding) + " for " +
+                   file_name + "!");
+        return false;
+    }
+    if (QFileInfo(entry.get_name()).size() != entry.get_size()) {
+        show_error("error: file " + file_name + " changed since it was listed!");
+        return false;
+    }
+    return true;
+}
+
+void set_status(QTableWidget *table, int row, const QString &status)
+{
+    table->item(row, status_column)->setText(status);
+}
+
+void mark_finished(QTableWidget *table, int row)
+{
+    set_status(table, row, "finished");
+    for (int column = 0; column < table->columnCount(); ++column)
+        table->item(row, column)->setData(Qt::BackgroundRole, QColor(Qt::green));
+}
+
+// Sends one package file; false once a failure has been reported.
+bool upgrade_file(tcp_device &device, const file_info &entry, const QString &package_dir,
+                  QTableWidget *table, int row)
+{
+    const QString name = entry.get_name();
+    qDebug() << "open file" << name;
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        show_error("error: file open failed!");
+        return false;
+    }
+    qDebug() << "\t--ok";
+
+    const QString file_name = name.split(QDir::separator()).last();
+    int padding = 0;
+    if (!read_padding_count(package_dir + "//" + file_name + "_config", padding))
+        return false;
+    const int length = entry.get_size() - padding;
+    if (!image_length_valid(entry, file_name, padding, length))
+        return false;
+
+    qDebug() << "send upgrade command";
+    if (!device_result_ok(device.send_cmd_download(file_name, entry.get_format(), length),
+                          "error: command send failed!"))
+        return false;
+    qDebug() << "\t--ok";
+
+    qDebug() << "Lidar is preparing";
+    if (!device_result_ok(device.recv_ack(4, 0), "error: Lidar not prepared!"))
+        return false;
+    qDebug() << "\t--ok";
+
+    qDebug() << "send file data";
+    set_status(table, row, "upgrading");
+    const plain_buffer image = decrypt_package_file(name);
+    if (!image)
+        return false;
+    write_image(device, image.get(), length);
+    qDebug() << "\t--ok";
+    qDebug() << "upgrade" << name;
+
+    if (!device_result_ok(device.recv_ack(4, 0), "rror: Lidar not prepared!"))
+        return false;
+    qDebug() << "\t--ok";
+    mark_finished(table, row);
+    return true;
+}
+
+} // namespace
+
+void Dialog::on_pushButton_startupgrade_clicked()
+{
+    if (package_version.isEmpty() || device_version.isEmpty()) {
+        show_error("error: empty version detect, please check. \r\ncurrent version " +
+                   quoted(device_version) + ", new version " + quoted(package_version));
+        return;
+    }
+    if (!group_permits(update_list, device_version, package_version)) {
+        show_error("error: update from " + device_version + " to " + package_version +
+                   " is forbidden");
+        return;
+    }
+    const int current = version_number(device_version);
+    const int next = version_number(package_version);
+    qDebug() << "\nUpgrade from" << device_version << "to" << package_version << "(" << current
+             << "to" << next << ")\n";
+    if (current > next) {
+        const QString question = tr("Upgrade from high version(") + device_version +
+                                 tr(")to low version(") + package_version +
+                                 tr(")\r\nAre you sure?");
+        const auto answer = QMessageBox::question(this, "Question", question,
+                                                  QMessageBox::Ok | QMessageBox::Cancel,
+                                                  QMessageBox::Cancel);
+        if (answer != QMessageBox::Ok) {
+            if (answer == QMessageBox::Cancel)
+                qDebug() << "Cancelled";
+            return;
+        }
+    }
+
+    for (int row = 0; row < file_list.size(); ++row)
+        if (!upgrade_file(*device, *file_list[row], package_dir, ui->tableWidget_filelist, row))
+            return;
+
+    qDebug() << "upgrade finished, Lidar power off";
+    qDebug() << "don't pull the power plug up until indicator runout, please!!!";
+    device->send_cmd_shutdown();
+    ui->lineEdit_old_version->clear();
+}
+
+void write_image(QIODevice &device, const unsigned char *image, int length)
+{
+    const int chunk_size = 2048;
+    const char *bytes = reinterpret_cast<const char *>(image);
+    int offset = 0;
+    for (; length - offset >= chunk_size; offset += chunk_size)
+        device.write(bytes + offset, chunk_size);
+    if (offset < length)
+        device.write(bytes + offset, length - offset);
+}

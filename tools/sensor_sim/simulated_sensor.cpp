@@ -99,7 +99,8 @@ private:
 
     void start_image(const QList<QByteArray> &fields)
     {
-        if (config.close_after_download) {
+        faulty = downloads++ >= config.fault_from_download;
+        if (faulty && config.close_after_download) {
             socket->disconnectFromHost();
             return;
         }
@@ -109,7 +110,7 @@ private:
         image.announced = fields.last().toLongLong();
         image_left = qMax<qint64>(0, image.announced);
         image_active = true;
-        acknowledge(config.download_ack);
+        acknowledge(faulty ? config.download_ack : ack_mode::normal);
         // An empty image is acknowledged apart from the download, as two replies.
         if (image_left == 0)
             QTimer::singleShot(split_pause_ms, this, [this] { finish_image(); });
@@ -124,7 +125,7 @@ private:
         image.data += piece;
         image.reads << piece.size();
         image_left -= piece.size();
-        if (config.drop_after_image_bytes >= 0 &&
+        if (faulty && config.drop_after_image_bytes >= 0 &&
             image.data.size() >= config.drop_after_image_bytes) {
             owner.record_image(image);
             socket->abort();
@@ -141,7 +142,7 @@ private:
             return;
         image_active = false;
         owner.record_image(image);
-        acknowledge(config.image_ack);
+        acknowledge(faulty ? config.image_ack : ack_mode::normal);
     }
 
     void acknowledge(ack_mode mode)
@@ -182,6 +183,8 @@ private:
     received_image image;
     qint64 image_left = 0;
     bool image_active = false;
+    int downloads = 0;
+    bool faulty = false;
 };
 
 // Lives in the sensor's thread and owns the listening server.

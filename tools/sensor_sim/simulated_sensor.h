@@ -30,6 +30,9 @@ struct sensor_config {
     quint32 announced_log_length = 0; // if not 0, the length sent instead of the real one
     bool drop_during_log = false;   // header and half the log, then the link is closed
     QByteArray ack_text = "0000";
+    // The acknowledgement and image faults below hit this download (0-based) and
+    // the ones after it; earlier downloads go through normally.
+    int fault_from_download = 0;
     ack_mode download_ack = ack_mode::normal;
     ack_mode image_ack = ack_mode::normal;
     qint64 drop_after_image_bytes = -1; // close the link once this many image bytes arrived

@@ -1,0 +1,101 @@
+#ifndef UPGRADE_FIXTURE_H
+#define UPGRADE_FIXTURE_H
+
+#include <QElapsedTimer>
+#include <QtTest>
+#include <QTableWidget>
+#include <memory>
+
+#include "dialog_probe.h"
+#include "message_catcher.h"
+#include "package_maker.h"
+#include "scoped_workdir.h"
+#include "simulated_sensor.h"
+
+// A window connected to a simulated sensor on 127.0.0.1:50661 with a package
+// picked, as an operator would have it just before pressing "Upgrade".
+struct upgrade_fixture {
+    static const quint16 sensor_port = 50661;
+
+    scoped_workdir workdir;
+    QString package = QDir(workdir.path()).filePath("pkg");
+    std::unique_ptr<simulated_sensor> sensor;
+    message_catcher catcher;
+    std::unique_ptr<Dialog> dialog;
+
+    static package_contents three_files()
+    {
+        package_contents contents{{}, "c2.0.8", "{c2.0.7,c2.0.8};"};
+        const QList<int> sizes = {5000, 2048, 77};
+        for (int i = 0; i < sizes.size(); ++i) {
+            QByteArray image(sizes[i], '\0');
+            for (int b = 0; b < image.size(); ++b)
+                image[b] = char((b * 31 + i * 7) ^ (b >> 8));
+            contents.files.append({QString("image%1.bin").arg(i), i * 8, image});
+        }
+        return contents;
+    }
+
+    // Writes package and settings, starts the sensor, connects and picks the
+    // directory. Messages shown so far stay in catcher.texts.
+    bool prepare(const package_contents &contents, const sensor_config &config = {})
+    {
+        QString error;
+        if (!make_package(package, contents, QDir(workdir.path()).filePath("config"), true, &error))
+            return false;
+        sensor = std::make_unique<simulated_sensor>(config, sensor_port);
+        if (!sensor->is_listening())
+            return false;
+        dialog = std::make_unique<Dialog>();
+        widget<QLineEdit>("lineEdit_ip")->setText("127.0.0.1");
+        widget<QPushButton>("pushButton_connect")->click();
+        widget<QLineEdit>("lineEdit_input_directry")->setText(package);
+        return true;
+    }
+
+    // Presses "Upgrade", then lets the last frames reach the sensor; returns
+    // how long the press took.
+    qint64 press_upgrade()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        widget<QPushButton>("pushButton_startupgrade")->click();
+        const qint64 took = timer.elapsed();
+        settle();
+        return took;
+    }
+
+    // Runs the event loop briefly so that queued frames leave the socket.
+    void settle() { QTest::qWait(300); }
+
+    template <class T> T *widget(const char *name) { return dialog_probe::widget<T>(*dialog, name); }
+
+    QTableWidget *table() { return widget<QTableWidget>("tableWidget_filelist"); }
+
+    QStringList statuses()
+    {
+        QStringList list;
+        for (int row = 0; row < table()->rowCount(); ++row)
+            list << table()->item(row, 3)->text();
+        return list;
+    }
+
+    bool row_green(int row)
+    {
+        for (int column = 0; column < table()->columnCount(); ++column)
+            if (table()->item(row, column)->background().color() != QColor(Qt::green))
+                return false;
+        return true;
+    }
+
+    // The sensor's commands after the log request of the connect.
+    QList<QByteArray> upgrade_commands() const
+    {
+        QList<QByteArray> commands = sensor->commands();
+        if (!commands.isEmpty() && commands.first() == "readlog")
+            commands.removeFirst();
+        return commands;
+    }
+};
+
+#endif

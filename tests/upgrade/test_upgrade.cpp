@@ -1,0 +1,268 @@
+#include <QtTest>
+
+#include "upgrade_fixture.h"
+
+namespace {
+
+QByteArray download_text(const package_file &file, int length)
+{
+    return "download " + file.name.toUtf8() + ' ' + QByteArray::number(file.format) + ' ' +
+           QByteArray::number(length);
+}
+
+QByteArray padded(const QByteArray &text)
+{
+    return text + QByteArray(50 - text.size(), '\0');
+}
+
+void append_to(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::Append));
+    file.write(bytes);
+}
+
+void write_over(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+} // namespace
+
+class test_upgrade : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void package_arrives_byte_identical();
+    void image_lengths_data();
+    void image_lengths();
+    void version_gate_data();
+    void version_gate();
+    void failures_stop_the_run_data();
+    void failures_stop_the_run();
+    void empty_file_list_goes_to_shutdown();
+};
+
+void test_upgrade::package_arrives_byte_identical()
+{
+    upgrade_fixture f;
+    const package_contents contents = upgrade_fixture::three_files();
+    QVERIFY(f.prepare(contents));
+    QCOMPARE(f.catcher.texts, QStringList());
+    QCOMPARE(f.widget<QLineEdit>("lineEdit_old_version")->text(), QString("c2.0.7"));
+    f.press_upgrade();
+    QCOMPARE(f.catcher.texts, QStringList());
+
+    const QList<received_image> images = f.sensor->images();
+    QCOMPARE(images.size(), contents.files.size());
+    QList<QByteArray> expected_frames;
+    for (int i = 0; i < images.size(); ++i) {
+        const package_file &file = contents.files[i];
+        QCOMPARE(images[i].name, file.name);
+        QCOMPARE(images[i].format, file.format);
+        QCOMPARE(images[i].announced, qint64(file.content.size()));
+        QVERIFY(images[i].data == file.content);
+        expected_frames << padded(download_text(file, file.content.size()));
+    }
+    expected_frames << padded("shutdown");
+    QList<QByteArray> frames = f.sensor->frames();
+    frames.removeFirst();
+    QCOMPARE(frames, expected_frames);
+
+    QCOMPARE(f.statuses(), QStringList({"finished", "finished", "finished"}));
+    for (int row = 0; row < 3; ++row)
+        QVERIFY(f.row_green(row));
+    QCOMPARE(f.widget<QLineEdit>("lineEdit_old_version")->text(), QString());
+    QCOMPARE(dialog_probe::device_version(*f.dialog), QString("c2.0.7"));
+}
+
+void test_upgrade::image_lengths_data()
+{
+    QTest::addColumn<int>("length");
+    for (int length : {0, 1, 2047, 2048, 2049, 4096})
+        QTest::newRow(qPrintable(QString::number(length))) << length;
+}
+
+void test_upgrade::image_lengths()
+{
+    QFETCH(int, length);
+    upgrade_fixture f;
+    QByteArray image(length, '\0');
+    for (int i = 0; i < length; ++i)
+        image[i] = char(255 - i % 256);
+    QVERIFY(f.prepare({{{"app.bin", 3, image}}, "c2.0.8", "{c2.0.7,c2.0.8};"}));
+    f.press_upgrade();
+    QCOMPARE(f.catcher.texts, QStringList());
+    QCOMPARE(f.sensor->images().size(), 1);
+    QVERIFY(f.sensor->images().first().data == image);
+    QCOMPARE(f.upgrade_commands(),
+             QList<QByteArray>({"download app.bin 3 " + QByteArray::number(length), "shutdown"}));
+}
+
+void test_upgrade::version_gate_data()
+{
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<QByteArray>("update_list");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("sent");
+    const QByteArray log = "fw c2.0.7\n";
+    const int ok = QMessageBox::Ok, cancel = QMessageBox::Cancel;
+    const QString question = "Upgrade from high version(c2.0.7)to low version(c2.0.5)\r\nAre you sure?";
+    QTest::newRow("empty package version")
+        << log << QByteArray() << QByteArray("{c2.0.7};") << ok
+        << "error: empty version detect, please check. \r\ncurrent version \"c2.0.7\", new version \"\""
+        << false;
+    QTest::newRow("empty sensor version")
+        << QByteArray("no version here") << QByteArray("c2.0.8") << QByteArray("{c2.0.8};") << ok
+        << "error: empty version detect, please check. \r\ncurrent version \"\", new version \"c2.0.8\""
+        << false;
+    QTest::newRow("forbidden pair") << log << QByteArray("c2.0.8")
+                                    << QByteArray("{c2.0.6,c2.0.8};{c2.0.7};") << ok
+                                    << "error: update from c2.0.7 to c2.0.8 is forbidden" << false;
+    QTest::newRow("no groups") << log << QByteArray("c2.0.8") << QByteArray(";;") << ok
+                               << "error: update from c2.0.7 to c2.0.8 is forbidden" << false;
+    QTest::newRow("same version, one group")
+        << log << QByteArray("c2.0.7") << QByteArray("{c2.0.7};") << cancel << QString() << true;
+    QTest::newRow("downgrade cancelled") << log << QByteArray("c2.0.5")
+                                         << QByteArray("{c2.0.5,c2.0.7};") << cancel << question
+                                         << false;
+    QTest::newRow("downgrade confirmed") << log << QByteArray("c2.0.5")
+                                         << QByteArray("{c2.0.5,c2.0.7};") << ok << question
+                                         << true;
+}
+
+void test_upgrade::version_gate()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QByteArray, version);
+    QFETCH(QByteArray, update_list);
+    QFETCH(int, answer);
+    QFETCH(QString, message);
+    QFETCH(bool, sent);
+    upgrade_fixture f;
+    sensor_config config;
+    config.log = log;
+    package_contents contents = upgrade_fixture::three_files();
+    contents.version = version;
+    contents.update_list = update_list;
+    QVERIFY(f.prepare(contents, config));
+    f.catcher.texts.clear();
+    f.catcher.titles.clear();
+    f.catcher.answer = QMessageBox::StandardButton(answer);
+    f.press_upgrade();
+
+    QCOMPARE(f.catcher.texts, message.isEmpty() ? QStringList() : QStringList({message}));
+    if (message.startsWith("Upgrade from"))
+        QCOMPARE(f.catcher.titles, QStringList({"Question"}));
+    QCOMPARE(f.sensor->images().size(), sent ? 3 : 0);
+    QCOMPARE(f.upgrade_commands().isEmpty(), !sent);
+    QCOMPARE(f.statuses(), sent ? QStringList({"finished", "finished", "finished"})
+                                : QStringList({"waiting", "waiting", "waiting"}));
+}
+
+void test_upgrade::failures_stop_the_run_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("failing_status");
+    QTest::addColumn<int>("downloads");
+    QTest::newRow("no first ack") << "download_ack none" << "error: Lidar not prepared!"
+                                  << "waiting" << 2;
+    QTest::newRow("non-zero first ack") << "download_ack nonzero"
+                                        << "error: Lidar not prepared!" << "waiting" << 2;
+    QTest::newRow("split first ack") << "download_ack split" << "error: Lidar not prepared!"
+                                     << "waiting" << 2;
+    QTest::newRow("closed after download") << "close_after_download"
+                                           << "error: Lidar not prepared!" << "waiting" << 2;
+    QTest::newRow("no second ack") << "image_ack none" << "rror: Lidar not prepared!"
+                                   << "upgrading" << 2;
+    QTest::newRow("late second ack") << "image_ack late" << "rror: Lidar not prepared!"
+                                     << "upgrading" << 2;
+    QTest::newRow("link dropped mid-image") << "drop" << "rror: Lidar not prepared!"
+                                            << "upgrading" << 2;
+    QTest::newRow("missing companion") << "no companion" << "error: open file config failed"
+                                       << "waiting" << 1;
+    QTest::newRow("missing package file") << "no file" << "error: file open failed!"
+                                          << "waiting" << 1;
+    QTest::newRow("padding count beyond size")
+        << "padding 99999" << "error: invalid padding count 99999 for image1.bin!" << "waiting"
+        << 1;
+    QTest::newRow("negative padding count")
+        << "padding -5" << "error: invalid padding count -5 for image1.bin!" << "waiting" << 1;
+    QTest::newRow("file grew since listed")
+        << "grown" << "error: file image1.bin changed since it was listed!" << "waiting" << 1;
+}
+
+void test_upgrade::failures_stop_the_run()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    QFETCH(QString, failing_status);
+    QFETCH(int, downloads);
+    sensor_config config;
+    config.fault_from_download = 1;
+    if (fault == "download_ack none")
+        config.download_ack = ack_mode::none;
+    if (fault == "download_ack nonzero")
+        config.download_ack = ack_mode::nonzero;
+    if (fault == "download_ack split")
+        config.download_ack = ack_mode::split;
+    if (fault == "close_after_download")
+        config.close_after_download = true;
+    if (fault == "image_ack none")
+        config.image_ack = ack_mode::none;
+    if (fault == "image_ack late")
+        config.image_ack = ack_mode::late;
+    if (fault == "drop")
+        config.drop_after_image_bytes = 1000;
+
+    upgrade_fixture f;
+    const package_contents contents = upgrade_fixture::three_files();
+    QVERIFY(f.prepare(contents, config));
+    QCOMPARE(f.catcher.texts, QStringList());
+    const QString second = QDir(f.package).filePath("image1.bin");
+    if (fault == "no companion")
+        QVERIFY(QFile::remove(second + "_config"));
+    if (fault == "no file")
+        QVERIFY(QFile::remove(second));
+    if (fault.startsWith("padding "))
+        write_over(second + "_config", fault.mid(8).toUtf8() + "\n");
+    if (fault == "grown")
+        append_to(second, QByteArray(16, 'x'));
+
+    const qint64 took = f.press_upgrade();
+    QCOMPARE(f.catcher.texts, QStringList({message}));
+    QCOMPARE(f.statuses(), QStringList({"finished", failing_status, "waiting"}));
+    QVERIFY(f.row_green(0));
+    QVERIFY(!f.row_green(1));
+    QVERIFY2(took < 8000, qPrintable(QString::number(took)));
+    const QList<QByteArray> commands = f.upgrade_commands();
+    QCOMPARE(commands.size(), downloads);
+    QVERIFY(!commands.contains("shutdown"));
+    for (const QByteArray &command : commands)
+        QVERIFY(!command.contains("image2.bin"));
+    QCOMPARE(f.widget<QLineEdit>("lineEdit_old_version")->text(), QString("c2.0.7"));
+}
+
+void test_upgrade::empty_file_list_goes_to_shutdown()
+{
+    upgrade_fixture f;
+    QVERIFY(f.prepare({{}, "c2.0.8", "{c2.0.7,c2.0.8};"}));
+    QCOMPARE(f.table()->rowCount(), 0);
+    f.press_upgrade();
+    QCOMPARE(f.catcher.texts, QStringList());
+    QCOMPARE(f.upgrade_commands(), QList<QByteArray>({"shutdown"}));
+    QCOMPARE(f.widget<QLineEdit>("lineEdit_old_version")->text(), QString());
+
+    // Pressing again runs the gate with the unchanged sensor version.
+    f.press_upgrade();
+    QCOMPARE(f.upgrade_commands(), QList<QByteArray>({"shutdown", "shutdown"}));
+}
+
+QTEST_MAIN(test_upgrade)
+#include "test_upgrade.moc"
