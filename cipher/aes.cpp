@@ -6,8 +6,7 @@ const unsigned char file_key[32] = {
     0x5A, 0xC3, 0x91, 0x0E, 0x7D, 0x24, 0xB8, 0x6F, 0x13, 0xE9, 0x42, 0xA6, 0xD0, 0x3B, 0x87, 0x1C,
     0x6E, 0xF2, 0x59, 0x04, 0xAB, 0x38, 0xC7, 0x95, 0x2D, 0x60, 0x1F, 0xE4, 0x83, 0xBA, 0x47, 0xD9};
 
-// The state is kept as four column words: byte r of column c (bits 8r .. 8r+7) is row r,
-// column c, which is byte 4c+r of a block and byte r of a key-schedule word.
+// A key-schedule word holds byte r (bits 8r .. 8r+7) in row r, as a column of the state.
 namespace
 {
 
@@ -75,26 +74,65 @@ uint32_t rotate_bytes(uint32_t w, int n)
     return n ? w >> (8 * n) | w << (32 - 8 * n) : w;
 }
 
-// Doubles each of the four bytes in GF(2^8): shift left, and reduce with 0x1B where the
-// high bit fell out.
-uint32_t xtime(uint32_t w)
+// The cipher state is two 64-bit words, each holding two columns with their bytes
+// interleaved: byte 2r+k of pair p is row r of column 2p+k. Rotating a pair right by 16 bits
+// moves both its columns up one row, so the column mixing works on two columns at once.
+typedef uint64_t pair_t;
+
+// Moves byte r of w to byte 2r.
+pair_t spread(uint32_t w)
 {
-    return ((w & 0x7F7F7F7Fu) << 1) ^ (((w >> 7) & 0x01010101u) * 0x1B);
+    pair_t x = w;
+    x = (x | x << 16) & 0x0000FFFF0000FFFFu;
+    return (x | x << 8) & 0x00FF00FF00FF00FFu;
 }
 
-// MixColumns of one column, coefficients 02 03 01 01: row r gets
+// Byte 2r of p to byte r: the inverse of spread.
+uint32_t gather(pair_t p)
+{
+    p &= 0x00FF00FF00FF00FFu;
+    p = (p | p >> 8) & 0x0000FFFF0000FFFFu;
+    return uint32_t(p | p >> 16);
+}
+
+// Two consecutive columns (8 bytes of a block or of a round key) as a pair.
+pair_t load_pair(const unsigned char *p)
+{
+    return spread(load_word(p)) | spread(load_word(p + 4)) << 8;
+}
+
+void store_pair(unsigned char *p, pair_t x)
+{
+    store_word(p, gather(x));
+    store_word(p + 4, gather(x >> 8));
+}
+
+// Row r of each column of x takes row r+n.
+pair_t rotate_rows(pair_t x, int n)
+{
+    return x >> (16 * n) | x << (64 - 16 * n);
+}
+
+// Doubles each byte in GF(2^8): shift left, and reduce with 0x1B where the high bit fell out.
+template <typename word> word xtime(word w)
+{
+    const word high = word(0x8080808080808080u);
+    return ((w & ~high) << 1) ^ (((w & high) >> 7) * 0x1B);
+}
+
+// MixColumns of two columns, coefficients 02 03 01 01: row r gets
 // 02*a[r] + 03*a[r+1] + a[r+2] + a[r+3] = 02*(a[r] + a[r+1]) + a[r+1] + a[r+2] + a[r+3].
-uint32_t mix_column(uint32_t a)
+pair_t mix_pair(pair_t a)
 {
-    const uint32_t pairs = a ^ rotate_bytes(a, 1);
-    return xtime(pairs) ^ pairs ^ rotate_bytes(pairs, 2) ^ a;
+    const pair_t pairs = a ^ rotate_rows(a, 1);
+    return xtime(pairs) ^ pairs ^ rotate_rows(pairs, 2) ^ a;
 }
 
-// InvMixColumns of one column, coefficients 0E 0B 0D 09. That matrix is the MixColumns
-// matrix times the circulant 05 00 04 00, so each byte first gains 04*(a[r] + a[r+2]).
-uint32_t inv_mix_column(uint32_t a)
+// InvMixColumns, coefficients 0E 0B 0D 09. That matrix is the MixColumns matrix times the
+// circulant 05 00 04 00, so each byte first gains 04*(a[r] + a[r+2]).
+pair_t inv_mix_pair(pair_t a)
 {
-    return mix_column(a ^ xtime(xtime(a ^ rotate_bytes(a, 2))));
+    return mix_pair(a ^ xtime(xtime(a ^ rotate_rows(a, 2))));
 }
 
 uint32_t sub_word(uint32_t w, const unsigned char box[256])
@@ -105,41 +143,48 @@ uint32_t sub_word(uint32_t w, const unsigned char box[256])
     return out;
 }
 
+int shift_of(int row, int column)
+{
+    return 8 * (2 * row + (column & 1));
+}
+
 // SubBytes with ShiftRows (step 1) or InvSubBytes with InvShiftRows (step 3): row r of
 // column c takes the substituted byte of column c + step*r. The two commute.
-template <int step> void substitute_shifted(uint32_t s[4], const unsigned char box[256])
+template <int step> void substitute_shifted(pair_t s[2], const unsigned char box[256])
 {
-    uint32_t t[4];
+    pair_t t[2] = {0, 0};
     for (int c = 0; c < 4; ++c)
-        t[c] = uint32_t(box[byte_of(s[c], 0)]) | uint32_t(box[byte_of(s[(c + step) & 3], 1)]) << 8 |
-               uint32_t(box[byte_of(s[(c + 2 * step) & 3], 2)]) << 16 |
-               uint32_t(box[byte_of(s[(c + 3 * step) & 3], 3)]) << 24;
-    for (int c = 0; c < 4; ++c)
-        s[c] = t[c];
+        for (int r = 0; r < 4; ++r) {
+            const int from = (c + step * r) & 3;
+            const unsigned in = (s[from >> 1] >> shift_of(r, from)) & 0xFF;
+            t[c >> 1] |= pair_t(box[in]) << shift_of(r, c);
+        }
+    s[0] = t[0];
+    s[1] = t[1];
 }
 
-void add_round_key(uint32_t s[4], const unsigned char *round_keys, int round)
+void add_round_key(pair_t s[2], const unsigned char *round_keys, int round)
 {
-    for (int c = 0; c < 4; ++c)
-        s[c] ^= load_word(round_keys + 16 * round + 4 * c);
+    for (int p = 0; p < 2; ++p)
+        s[p] ^= load_pair(round_keys + 16 * round + 8 * p);
 }
 
-template <uint32_t (*mix)(uint32_t)> void mix_columns(uint32_t s[4])
+template <pair_t (*mix)(pair_t)> void mix_columns(pair_t s[2])
 {
-    for (int c = 0; c < 4; ++c)
-        s[c] = mix(s[c]);
+    for (int p = 0; p < 2; ++p)
+        s[p] = mix(s[p]);
 }
 
-void load_state(const unsigned char *in, uint32_t s[4])
+void load_state(const unsigned char *in, pair_t s[2])
 {
-    for (int c = 0; c < 4; ++c)
-        s[c] = load_word(in + 4 * c);
+    for (int p = 0; p < 2; ++p)
+        s[p] = load_pair(in + 8 * p);
 }
 
-void store_state(const uint32_t s[4], unsigned char *out)
+void store_state(const pair_t s[2], unsigned char *out)
 {
-    for (int c = 0; c < 4; ++c)
-        store_word(out + 4 * c, s[c]);
+    for (int p = 0; p < 2; ++p)
+        store_pair(out + 8 * p, s[p]);
 }
 
 } // namespace
@@ -166,12 +211,12 @@ void expand_key(const unsigned char *key, unsigned char *round_keys)
 
 void encrypt_block(const unsigned char *in, unsigned char *out, const unsigned char *round_keys)
 {
-    uint32_t s[4];
+    pair_t s[2];
     load_state(in, s);
     add_round_key(s, round_keys, 0);
     for (int round = 1; round < rounds; ++round) {
         substitute_shifted<1>(s, sbox);
-        mix_columns<mix_column>(s);
+        mix_columns<mix_pair>(s);
         add_round_key(s, round_keys, round);
     }
     substitute_shifted<1>(s, sbox);
@@ -181,13 +226,13 @@ void encrypt_block(const unsigned char *in, unsigned char *out, const unsigned c
 
 void decrypt_block(const unsigned char *in, unsigned char *out, const unsigned char *round_keys)
 {
-    uint32_t s[4];
+    pair_t s[2];
     load_state(in, s);
     add_round_key(s, round_keys, rounds);
     for (int round = rounds - 1; round >= 1; --round) {
         substitute_shifted<3>(s, inv_sbox);
         add_round_key(s, round_keys, round);
-        mix_columns<inv_mix_column>(s);
+        mix_columns<inv_mix_pair>(s);
     }
     substitute_shifted<3>(s, inv_sbox);
     add_round_key(s, round_keys, 0);
