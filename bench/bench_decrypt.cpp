@@ -11,7 +11,8 @@
 
 #include "cipher/aes.h"
 
-namespace {
+namespace
+{
 
 const size_t buffer_size = size_t(64) << 20;
 const int runs = 3;

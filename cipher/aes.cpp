@@ -6,6 +6,7 @@ const unsigned char file_key[32] = {
     0x5A, 0xC3, 0x91, 0x0E, 0x7D, 0x24, 0xB8, 0x6F, 0x13, 0xE9, 0x42, 0xA6, 0xD0, 0x3B, 0x87, 0x1C,
     0x6E, 0xF2, 0x59, 0x04, 0xAB, 0x38, 0xC7, 0x95, 0x2D, 0x60, 0x1F, 0xE4, 0x83, 0xBA, 0x47, 0xD9};
 
+// The helpers are inline so that the rounds are flattened at -O2, where the cipher is built.
 // The state is kept as four column words: byte r of column c (bits 8r .. 8r+7) is row r,
 // column c, which is byte 4c+r of a block and byte r of a key-schedule word.
 namespace
@@ -53,93 +54,115 @@ const unsigned char inv_sbox[256] = {
     0x17, 0x2B, 0x04, 0x7E, 0xBA, 0x77, 0xD6, 0x26, 0xE1, 0x69, 0x14, 0x63, 0x55, 0x21, 0x0C, 0x7D,
 };
 
-uint32_t load_word(const unsigned char *p)
+inline uint32_t load_word(const unsigned char *p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-void store_word(unsigned char *p, uint32_t w)
+inline void store_word(unsigned char *p, uint32_t w)
 {
-    for (int r = 0; r < 4; ++r)
-        p[r] = (unsigned char)(w >> (8 * r));
+    p[0] = (unsigned char)w;
+    p[1] = (unsigned char)(w >> 8);
+    p[2] = (unsigned char)(w >> 16);
+    p[3] = (unsigned char)(w >> 24);
 }
 
-unsigned byte_of(uint32_t w, int r)
+inline unsigned byte_of(uint32_t w, int r)
 {
     return (w >> (8 * r)) & 0xFF;
 }
 
-// Moves byte r+n of w to byte r.
-uint32_t rotate_bytes(uint32_t w, int n)
+// Moves byte r+n of w to byte r (n is 1, 2 or 3).
+inline uint32_t rotate_bytes(uint32_t w, int n)
 {
-    return n ? w >> (8 * n) | w << (32 - 8 * n) : w;
+    return w >> (8 * n) | w << (32 - 8 * n);
 }
 
 // Doubles each of the four bytes in GF(2^8): shift left, and reduce with 0x1B where the
-// high bit fell out.
-uint32_t xtime(uint32_t w)
+// high bit fell out. Branch-free, four bytes at once.
+inline uint32_t xtime(uint32_t w)
 {
     return ((w & 0x7F7F7F7Fu) << 1) ^ (((w >> 7) & 0x01010101u) * 0x1B);
 }
 
-// MixColumns of one column, coefficients 02 03 01 01: row r gets
-// 02*a[r] + 03*a[r+1] + a[r+2] + a[r+3] = 02*(a[r] + a[r+1]) + a[r+1] + a[r+2] + a[r+3].
-uint32_t mix_column(uint32_t a)
+// The products are shift-and-add over the coefficient's bits: with the doublings a, 2a,
+// 4a, 8a, each coefficient (all below 0x10) is the sum of those its bits select.
+// MixColumns, 02 03 01 01: row r gets 02*a[r] + 03*a[r+1] + a[r+2] + a[r+3].
+inline uint32_t mix_column(uint32_t a)
 {
-    const uint32_t pairs = a ^ rotate_bytes(a, 1);
-    return xtime(pairs) ^ pairs ^ rotate_bytes(pairs, 2) ^ a;
+    const uint32_t a2 = xtime(a);
+    return a2 ^ rotate_bytes(a2 ^ a, 1) ^ rotate_bytes(a, 2) ^ rotate_bytes(a, 3);
 }
 
-// InvMixColumns of one column, coefficients 0E 0B 0D 09. That matrix is the MixColumns
-// matrix times the circulant 05 00 04 00, so each byte first gains 04*(a[r] + a[r+2]).
-uint32_t inv_mix_column(uint32_t a)
+// InvMixColumns, 0E 0B 0D 09: 0E = 8+4+2, 0B = 8+2+1, 0D = 8+4+1, 09 = 8+1.
+inline uint32_t inv_mix_column(uint32_t a)
 {
-    return mix_column(a ^ xtime(xtime(a ^ rotate_bytes(a, 2))));
+    const uint32_t a2 = xtime(a);
+    const uint32_t a4 = xtime(a2);
+    const uint32_t a8 = xtime(a4);
+    return (a8 ^ a4 ^ a2) ^ rotate_bytes(a8 ^ a2 ^ a, 1) ^ rotate_bytes(a8 ^ a4 ^ a, 2) ^
+           rotate_bytes(a8 ^ a, 3);
 }
 
-uint32_t sub_word(uint32_t w, const unsigned char box[256])
+inline uint32_t sub_word(uint32_t w, const unsigned char box[256])
 {
-    uint32_t out = 0;
-    for (int r = 0; r < 4; ++r)
-        out |= uint32_t(box[byte_of(w, r)]) << (8 * r);
-    return out;
+    return uint32_t(box[byte_of(w, 0)]) | uint32_t(box[byte_of(w, 1)]) << 8 |
+           uint32_t(box[byte_of(w, 2)]) << 16 | uint32_t(box[byte_of(w, 3)]) << 24;
 }
 
-// SubBytes with ShiftRows (step 1) or InvSubBytes with InvShiftRows (step 3): row r of
-// column c takes the substituted byte of column c + step*r. The two commute.
-template <int step> void substitute_shifted(uint32_t s[4], const unsigned char box[256])
+// Column c after SubBytes with ShiftRows (step 1) or InvSubBytes with InvShiftRows
+// (step 3): row r takes the substituted byte of column c + step*r. The two steps commute.
+inline uint32_t substituted_column(const uint32_t s[4], int c, int step,
+                                   const unsigned char box[256])
 {
-    uint32_t t[4];
-    for (int c = 0; c < 4; ++c)
-        t[c] = uint32_t(box[byte_of(s[c], 0)]) | uint32_t(box[byte_of(s[(c + step) & 3], 1)]) << 8 |
-               uint32_t(box[byte_of(s[(c + 2 * step) & 3], 2)]) << 16 |
-               uint32_t(box[byte_of(s[(c + 3 * step) & 3], 3)]) << 24;
-    for (int c = 0; c < 4; ++c)
-        s[c] = t[c];
+    return uint32_t(box[byte_of(s[c], 0)]) | uint32_t(box[byte_of(s[(c + step) & 3], 1)]) << 8 |
+           uint32_t(box[byte_of(s[(c + 2 * step) & 3], 2)]) << 16 |
+           uint32_t(box[byte_of(s[(c + 3 * step) & 3], 3)]) << 24;
 }
 
-void add_round_key(uint32_t s[4], const unsigned char *round_keys, int round)
+inline void substitute_shifted(uint32_t s[4], int step, const unsigned char box[256])
 {
-    for (int c = 0; c < 4; ++c)
-        s[c] ^= load_word(round_keys + 16 * round + 4 * c);
+    const uint32_t t0 = substituted_column(s, 0, step, box);
+    const uint32_t t1 = substituted_column(s, 1, step, box);
+    const uint32_t t2 = substituted_column(s, 2, step, box);
+    const uint32_t t3 = substituted_column(s, 3, step, box);
+    s[0] = t0;
+    s[1] = t1;
+    s[2] = t2;
+    s[3] = t3;
 }
 
-template <uint32_t (*mix)(uint32_t)> void mix_columns(uint32_t s[4])
+inline void add_round_key(uint32_t s[4], const unsigned char *round_keys, int round)
 {
-    for (int c = 0; c < 4; ++c)
-        s[c] = mix(s[c]);
+    const unsigned char *k = round_keys + 16 * round;
+    s[0] ^= load_word(k);
+    s[1] ^= load_word(k + 4);
+    s[2] ^= load_word(k + 8);
+    s[3] ^= load_word(k + 12);
 }
 
-void load_state(const unsigned char *in, uint32_t s[4])
+inline void mix_columns(uint32_t s[4], uint32_t (*mix)(uint32_t))
 {
-    for (int c = 0; c < 4; ++c)
-        s[c] = load_word(in + 4 * c);
+    s[0] = mix(s[0]);
+    s[1] = mix(s[1]);
+    s[2] = mix(s[2]);
+    s[3] = mix(s[3]);
 }
 
-void store_state(const uint32_t s[4], unsigned char *out)
+inline void load_state(const unsigned char *in, uint32_t s[4])
 {
-    for (int c = 0; c < 4; ++c)
-        store_word(out + 4 * c, s[c]);
+    s[0] = load_word(in);
+    s[1] = load_word(in + 4);
+    s[2] = load_word(in + 8);
+    s[3] = load_word(in + 12);
+}
+
+inline void store_state(const uint32_t s[4], unsigned char *out)
+{
+    store_word(out, s[0]);
+    store_word(out + 4, s[1]);
+    store_word(out + 8, s[2]);
+    store_word(out + 12, s[3]);
 }
 
 } // namespace
@@ -170,11 +193,11 @@ void encrypt_block(const unsigned char *in, unsigned char *out, const unsigned c
     load_state(in, s);
     add_round_key(s, round_keys, 0);
     for (int round = 1; round < rounds; ++round) {
-        substitute_shifted<1>(s, sbox);
-        mix_columns<mix_column>(s);
+        substitute_shifted(s, 1, sbox);
+        mix_columns(s, mix_column);
         add_round_key(s, round_keys, round);
     }
-    substitute_shifted<1>(s, sbox);
+    substitute_shifted(s, 1, sbox);
     add_round_key(s, round_keys, rounds);
     store_state(s, out);
 }
@@ -185,11 +208,11 @@ void decrypt_block(const unsigned char *in, unsigned char *out, const unsigned c
     load_state(in, s);
     add_round_key(s, round_keys, rounds);
     for (int round = rounds - 1; round >= 1; --round) {
-        substitute_shifted<3>(s, inv_sbox);
+        substitute_shifted(s, 3, inv_sbox);
         add_round_key(s, round_keys, round);
-        mix_columns<inv_mix_column>(s);
+        mix_columns(s, inv_mix_column);
     }
-    substitute_shifted<3>(s, inv_sbox);
+    substitute_shifted(s, 3, inv_sbox);
     add_round_key(s, round_keys, 0);
     store_state(s, out);
 }

@@ -96,5 +96,8 @@ void decrypt_file(unsigned char *plain, int size, const char *ciper_filename)
         pos += keep;
         memset(in, 0, sizeof in);
     }
+    // A file that shrank since it was measured leaves the rest of the buffer zero, not stale.
+    if (pos < size)
+        memset(plain + pos, 0, (size_t)(size - pos));
     fclose(fp);
 }

@@ -3,7 +3,8 @@
 
 #include "cipher/aes.h"
 
-// Turns an encrypted package file into a new plain buffer owned by the caller.
+// Turns an encrypted package file into a new plain buffer owned by the caller: the file's
+// length plus one bytes, the plain text followed by zero bytes to the end.
 // Returns 0 on success, 1 on failure or refusal.
 int crypt_file(const char *cmd, const char *file, unsigned char **plain);
 

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 #include "cipher/crypt_file.h"
@@ -106,6 +107,23 @@ QByteArray console_of_success(const char *cmd, const QString &path, int size)
 QByteArray zeros(int n)
 {
     return QByteArray(n, '\0');
+}
+
+// A piece of length bytes (up to 15) whose zero-filled block deciphers to a final byte that
+// keeps more than length bytes; empty if none is found.
+QByteArray overflowing_piece(int length)
+{
+    unsigned char round_keys[240];
+    expand_key(file_key, round_keys);
+    const int guesses = length > 1 ? 1 << 16 : length == 1 ? 1 << 8 : 0;
+    for (int guess = 0; guess < guesses; ++guess) {
+        unsigned char in[16] = {(unsigned char)guess, (unsigned char)(length > 1 ? guess >> 8 : 0)};
+        unsigned char out[16];
+        decrypt_block(in, out, round_keys);
+        if (out[15] < 16 - length)
+            return QByteArray((const char *)in, length);
+    }
+    return QByteArray();
 }
 
 } // namespace
@@ -249,26 +267,30 @@ void test_crypt_file::encry_refusal_hands_over_buffer()
 
 void test_crypt_file::writes_stay_inside_buffer_data()
 {
-    // Three cipher blocks whose plain blocks end in 0x00 (kept whole); the reader is told a
-    // size that the file does not match, as when it changed after being measured, or a file
-    // not made of whole blocks. The buffer is exactly size bytes: the address sanitizer
-    // reports any write past it. A short final piece deciphers to noise, which is not checked.
+    // The file is the first `whole` bytes of three cipher blocks whose plain blocks end in 0x00
+    // (kept whole), then a short piece whose zero-filled block claims to keep more bytes than
+    // the piece has. The reader is told `size`, which the file may not match, as when it changed
+    // after being measured. The buffer is exactly size bytes of stale data: the address
+    // sanitizer reports any write past it, and what follows the plain text must be zero.
     QTest::addColumn<int>("size");
-    QTest::addColumn<int>("file_length");
+    QTest::addColumn<int>("whole");
+    QTest::addColumn<int>("piece");
     QTest::addColumn<int>("plain_bytes");
     QTest::addColumn<bool>("zero_tail");
-    QTest::newRow("empty file") << 0 << 0 << 0 << true;
-    QTest::newRow("one byte") << 1 << 1 << 0 << false;
-    QTest::newRow("short last block") << 33 << 33 << 32 << false;
-    QTest::newRow("grew by blocks") << 16 << 48 << 16 << true;
-    QTest::newRow("grew within a block") << 20 << 48 << 20 << true;
-    QTest::newRow("shrank") << 48 << 32 << 32 << true;
+    QTest::newRow("empty file") << 0 << 0 << 0 << 0 << true;
+    QTest::newRow("one byte") << 1 << 0 << 1 << 0 << false;
+    QTest::newRow("short last block of 1") << 33 << 32 << 1 << 32 << false;
+    QTest::newRow("short last block of 15") << 47 << 32 << 15 << 32 << false;
+    QTest::newRow("grew by blocks") << 16 << 48 << 0 << 16 << true;
+    QTest::newRow("grew within a block") << 20 << 48 << 0 << 20 << true;
+    QTest::newRow("shrank") << 48 << 32 << 0 << 32 << true;
 }
 
 void test_crypt_file::writes_stay_inside_buffer()
 {
     QFETCH(int, size);
-    QFETCH(int, file_length);
+    QFETCH(int, whole);
+    QFETCH(int, piece);
     QFETCH(int, plain_bytes);
     QFETCH(bool, zero_tail);
     QByteArray plain = random_bytes(48);
@@ -276,9 +298,12 @@ void test_crypt_file::writes_stay_inside_buffer()
         plain[end] = '\0';
     const QByteArray blocks = openssl_encrypt(plain, false);
     QCOMPARE(blocks.size(), 48);
-    const QString path = write_file("image", blocks.left(file_length));
+    const QByteArray tail = overflowing_piece(piece);
+    QCOMPARE(tail.size(), piece);
+    const QString path = write_file("image", blocks.left(whole) + tail);
 
-    unsigned char *buffer = (unsigned char *)calloc(size ? size : 1, 1);
+    unsigned char *buffer = (unsigned char *)malloc(size ? size : 1);
+    memset(buffer, 0xA5, size);
     stdout_capture capture;
     decrypt_file(buffer, size, path.toLocal8Bit().constData());
     QCOMPARE(capture.take(), QByteArray());
