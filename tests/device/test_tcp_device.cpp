@@ -2,6 +2,7 @@
 #include <QHostAddress>
 #include <QtTest>
 
+#include "device/reply_wait.h"
 #include "device/tcp_device.h"
 #include "simulated_sensor.h"
 
@@ -25,6 +26,8 @@ private slots:
     void acknowledgements();
     void split_acknowledgement_leaves_rest_for_next_read();
     void read_more_gives_up_on_dropped_link();
+    void version_reply_collected_and_bounded();
+    void sensor_drops_at_chosen_image_byte();
 };
 
 void test_tcp_device::frames_on_the_wire()
@@ -137,12 +140,67 @@ void test_tcp_device::read_more_gives_up_on_dropped_link()
     QElapsedTimer timer;
     timer.start();
     QByteArray buffer;
-    const QDeadlineTimer deadline(tcp_device::reply_deadline_ms);
-    while (device.read_more(buffer, deadline)) {
+    const QDeadlineTimer deadline(reply_deadline_ms);
+    while (read_more(device, buffer, deadline)) {
     }
     QVERIFY(buffer.isEmpty());
     QVERIFY2(timer.elapsed() < 4000, "a closed link ends the wait");
     QCOMPARE(device.send_cmd_shutdown(), 2);
+}
+
+void test_tcp_device::version_reply_collected_and_bounded()
+{
+    // The log reply to "readlog" (length 6, then c2.0.7) is a complete version
+    // reply too; its header arrives in two pieces, so both must be collected.
+    sensor_config config;
+    config.log = "c2.0.7";
+    config.split_log_header = true;
+    simulated_sensor sensor(config);
+    tcp_device device;
+    device.connectToHost(QHostAddress::LocalHost, sensor.port());
+    QVERIFY(device.waitForConnected(3000));
+    QCOMPARE(device.send_cmd_readlog(), 0);
+    QCOMPARE(device.send_cmd_version(), QByteArray("\x06\0\0\0c2.0.7", 10));
+    QCOMPARE(sensor.frames().last(), padded("version"));
+
+    // A silent sensor: the query gives up after its deadline, with a null reply.
+    sensor_config quiet;
+    quiet.silent = true;
+    sensor.set_config(quiet);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(device.send_cmd_version().isNull());
+    QVERIFY2(timer.elapsed() < 12000, qPrintable(QString::number(timer.elapsed())));
+
+    // A link that drops while the query waits ends it at once.
+    sensor_config closing;
+    closing.drop_during_log = true;
+    closing.log = "no version in here";
+    sensor.set_config(closing);
+    QCOMPARE(device.send_cmd_readlog(), 0);
+    timer.restart();
+    QVERIFY(device.send_cmd_version().isNull());
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void test_tcp_device::sensor_drops_at_chosen_image_byte()
+{
+    sensor_config config;
+    config.drop_after_image_bytes = 100;
+    simulated_sensor sensor(config);
+    tcp_device device;
+    device.connectToHost(QHostAddress::LocalHost, sensor.port());
+    QVERIFY(device.waitForConnected(3000));
+    QCOMPARE(device.send_cmd_download("app.bin", 3, 1000), 0);
+    QCOMPARE(device.recv_ack(4, 0), 0);
+    QCOMPARE(device.write(QByteArray(1000, 'x')), qint64(1000));
+    QVERIFY(device.recv_ack(4, 0) != 0);
+    QVERIFY(sensor.wait_until([&] { return sensor.images().size() == 1; }));
+    const received_image image = sensor.images().first();
+    QCOMPARE(image.name, QString("app.bin"));
+    QCOMPARE(image.format, 3);
+    QCOMPARE(image.announced, qint64(1000));
+    QCOMPARE(image.data, QByteArray(100, 'x'));
 }
 
 QTEST_MAIN(test_tcp_device)
