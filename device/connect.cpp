@@ -7,7 +7,8 @@
 #include "device/tcp_device.h"
 #include "ui_dialog.h"
 
-namespace {
+namespace
+{
 
 const quint16 sensor_port = 50661;
 const int connect_wait_ms = 3000;
@@ -82,7 +83,7 @@ QString Dialog::get_lidar_version()
         qDebug() << "not found version";
         return {};
     }
-    qDebug() << "log size" << buffer.size() << "version at" << buffer.lastIndexOf(version.toLatin1())
-             << version;
+    qDebug() << "log size" << buffer.size() << "version at"
+             << buffer.lastIndexOf(version.toLatin1()) << version;
     return version;
 }

@@ -5,7 +5,8 @@
 #include "device/replies.h"
 #include "device/reply_wait.h"
 
-namespace {
+namespace
+{
 
 const int frame_size = 50;
 
@@ -51,15 +52,27 @@ QByteArray tcp_device::send_cmd_version()
     return reply;
 }
 
-int tcp_device::send_cmd_getChipInfo() { return send_frame(*this, command_word(__func__)); }
-int tcp_device::send_cmd_readlog() { return send_frame(*this, command_word(__func__)); }
-int tcp_device::send_cmd_reset() { return send_frame(*this, command_word(__func__)); }
-int tcp_device::send_cmd_shutdown() { return send_frame(*this, command_word(__func__)); }
+int tcp_device::send_cmd_getChipInfo()
+{
+    return send_frame(*this, command_word(__func__));
+}
+int tcp_device::send_cmd_readlog()
+{
+    return send_frame(*this, command_word(__func__));
+}
+int tcp_device::send_cmd_reset()
+{
+    return send_frame(*this, command_word(__func__));
+}
+int tcp_device::send_cmd_shutdown()
+{
+    return send_frame(*this, command_word(__func__));
+}
 
 int tcp_device::send_cmd_download(const QString &file_name, int format, int data_size)
 {
     return send_frame(*this, command_word(__func__) + ' ' + file_name.toUtf8() + ' ' +
-                      QByteArray::number(format) + ' ' + QByteArray::number(data_size));
+                                 QByteArray::number(format) + ' ' + QByteArray::number(data_size));
 }
 
 int tcp_device::recv_ack(int expected_size, int expected_value)

@@ -6,7 +6,8 @@
 #include "device/tcp_device.h"
 #include "simulated_sensor.h"
 
-namespace {
+namespace
+{
 
 QByteArray padded(const QByteArray &text)
 {
@@ -47,8 +48,11 @@ void test_tcp_device::frames_on_the_wire()
     QCOMPARE(device.send_cmd_getChipInfo(), 0);
     QCOMPARE(device.send_cmd_download("app.bin", 1, 4096), 0);
     QCOMPARE(device.send_cmd_download("my image.bin", 0, -5), 0);
-    const QList<QByteArray> expected = {padded("shutdown"), padded("readlog"), padded("reset"),
-                                        padded("getChipInfo"), padded("download app.bin 1 4096"),
+    const QList<QByteArray> expected = {padded("shutdown"),
+                                        padded("readlog"),
+                                        padded("reset"),
+                                        padded("getChipInfo"),
+                                        padded("download app.bin 1 4096"),
                                         padded("download my image.bin 0 -5")};
     QVERIFY(sensor.wait_until([&] { return sensor.frames().size() == expected.size(); }));
     QCOMPARE(sensor.frames(), expected);

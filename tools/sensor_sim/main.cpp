@@ -8,7 +8,8 @@
 
 #include "simulated_sensor.h"
 
-namespace {
+namespace
+{
 
 const QStringList ack_modes = {"normal", "none", "nonzero", "split", "late"};
 
@@ -98,8 +99,8 @@ int main(int argc, char *argv[])
             out << "frame: " << commands[frames_seen] << Qt::endl;
         const QList<received_image> images = sensor.images();
         for (; images_seen < images.size(); ++images_seen)
-            out << "image: " << images[images_seen].name << " format "
-                << images[images_seen].format << ", " << images[images_seen].data.size() << " of "
+            out << "image: " << images[images_seen].name << " format " << images[images_seen].format
+                << ", " << images[images_seen].data.size() << " of "
                 << images[images_seen].announced << " bytes" << Qt::endl;
     });
     report.start(200);

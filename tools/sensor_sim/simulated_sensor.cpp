@@ -13,7 +13,8 @@
 #include <QTimer>
 #include <QtEndian>
 
-namespace {
+namespace
+{
 
 const int frame_size = 50;
 const int split_pause_ms = 400;
@@ -74,8 +75,8 @@ private:
     void send_log()
     {
         QByteArray header(4, '\0');
-        const quint32 length = config.announced_log_length ? config.announced_log_length
-                                                           : quint32(config.log.size());
+        const quint32 length =
+            config.announced_log_length ? config.announced_log_length : quint32(config.log.size());
         qToLittleEndian(length, header.data());
         QByteArray body = config.log;
         if (config.drop_during_log)

@@ -24,11 +24,11 @@ enum class ack_mode {
 // What the simulated sensor says and which faults it injects.
 struct sensor_config {
     QByteArray log = "boot ok\nlidar firmware version c2.0.7\nready\n";
-    bool silent = false;            // reads everything, answers nothing
-    bool split_log_header = false;  // the 4 length bytes in two pieces with a pause
-    int log_delay_ms = 0;           // pause before the log reply
+    bool silent = false;              // reads everything, answers nothing
+    bool split_log_header = false;    // the 4 length bytes in two pieces with a pause
+    int log_delay_ms = 0;             // pause before the log reply
     quint32 announced_log_length = 0; // if not 0, the length sent instead of the real one
-    bool drop_during_log = false;   // header and half the log, then the link is closed
+    bool drop_during_log = false;     // header and half the log, then the link is closed
     QByteArray ack_text = "0000";
     ack_mode download_ack = ack_mode::normal;
     ack_mode image_ack = ack_mode::normal;
@@ -88,7 +88,7 @@ public:
     void set_config(const sensor_config &config);
     sensor_config config() const;
 
-    QList<QByteArray> frames() const; // every frame as it arrived, padding included
+    QList<QByteArray> frames() const;   // every frame as it arrived, padding included
     QList<QByteArray> commands() const; // the frames' texts
     QList<received_image> images() const;
     int connections() const;
