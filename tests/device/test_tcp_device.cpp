@@ -14,6 +14,12 @@ QByteArray padded(const QByteArray &text)
     return text + QByteArray(50 - text.size(), '\0');
 }
 
+bool connect_to(tcp_device &device, const simulated_sensor &sensor)
+{
+    device.connectToHost(QHostAddress::LocalHost, sensor.port());
+    return device.waitForConnected(3000);
+}
+
 } // namespace
 
 class test_tcp_device : public QObject
@@ -38,8 +44,7 @@ void test_tcp_device::frames_on_the_wire()
     simulated_sensor sensor(config);
     QVERIFY(sensor.is_listening());
     tcp_device device;
-    device.connectToHost(QHostAddress::LocalHost, sensor.port());
-    QVERIFY(device.waitForConnected(3000));
+    QVERIFY(connect_to(device, sensor));
 
     const QString long_name = "a_rather_long_firmware_image_name_for_the_lidar.bin";
     QCOMPARE(device.send_cmd_shutdown(), 0);
@@ -108,8 +113,7 @@ void test_tcp_device::acknowledgements()
     config.download_ack = ack_mode(mode);
     simulated_sensor sensor(config);
     tcp_device device;
-    device.connectToHost(QHostAddress::LocalHost, sensor.port());
-    QVERIFY(device.waitForConnected(3000));
+    QVERIFY(connect_to(device, sensor));
     QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
     QElapsedTimer timer;
     timer.start();
@@ -123,8 +127,7 @@ void test_tcp_device::split_acknowledgement_leaves_rest_for_next_read()
     config.download_ack = ack_mode::split;
     simulated_sensor sensor(config);
     tcp_device device;
-    device.connectToHost(QHostAddress::LocalHost, sensor.port());
-    QVERIFY(device.waitForConnected(3000));
+    QVERIFY(connect_to(device, sensor));
     QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
     QCOMPARE(device.recv_ack(4, 0), 1);
     QByteArray rest;
@@ -138,8 +141,7 @@ void test_tcp_device::read_more_gives_up_on_dropped_link()
     config.close_after_download = true;
     simulated_sensor sensor(config);
     tcp_device device;
-    device.connectToHost(QHostAddress::LocalHost, sensor.port());
-    QVERIFY(device.waitForConnected(3000));
+    QVERIFY(connect_to(device, sensor));
     QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
     QElapsedTimer timer;
     timer.start();
@@ -161,8 +163,7 @@ void test_tcp_device::version_reply_collected_and_bounded()
     config.split_log_header = true;
     simulated_sensor sensor(config);
     tcp_device device;
-    device.connectToHost(QHostAddress::LocalHost, sensor.port());
-    QVERIFY(device.waitForConnected(3000));
+    QVERIFY(connect_to(device, sensor));
     QCOMPARE(device.send_cmd_readlog(), 0);
     QCOMPARE(device.send_cmd_version(), QByteArray("\x06\0\0\0c2.0.7", 10));
     QCOMPARE(sensor.frames().last(), padded("version"));
@@ -193,8 +194,7 @@ void test_tcp_device::sensor_drops_at_chosen_image_byte()
     config.drop_after_image_bytes = 100;
     simulated_sensor sensor(config);
     tcp_device device;
-    device.connectToHost(QHostAddress::LocalHost, sensor.port());
-    QVERIFY(device.waitForConnected(3000));
+    QVERIFY(connect_to(device, sensor));
     QCOMPARE(device.send_cmd_download("app.bin", 3, 1000), 0);
     QCOMPARE(device.recv_ack(4, 0), 0);
     QCOMPARE(device.write(QByteArray(1000, 'x')), qint64(1000));
