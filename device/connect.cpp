@@ -3,15 +3,17 @@
 #include "app/dialog.h"
 #include "app/messages.h"
 #include "device/replies.h"
+#include "device/reply_wait.h"
 #include "device/tcp_device.h"
 #include "ui_dialog.h"
 
-namespace {
+namespace
+{
 
 const quint16 sensor_port = 50661;
 const int connect_wait_ms = 3000;
 const int log_header_size = 4;
-// No sensor log comes near this; a larger length is not waited for.
+// No sensor log comes near this; a larger length is a broken reply, not waited for.
 const quint32 max_log_size = 64u << 20;
 
 const char *const address_message =
@@ -51,16 +53,23 @@ QString Dialog::get_lidar_version()
     if (!device_result_ok(device->send_cmd_readlog(), "error: command send failed!"))
         return {};
 
-    const QDeadlineTimer deadline(tcp_device::reply_deadline_ms);
+    const QDeadlineTimer deadline(reply_deadline_ms);
     QByteArray buffer;
-    while (buffer.size() < log_header_size)
-        if (!device->read_more(buffer, deadline))
+    while (buffer.size() < log_header_size) {
+        if (!read_more(*device, buffer, deadline)) {
+            qDebug() << "no log header" << buffer.size();
             return {};
-    const quint32 length = qMin(log_length(buffer), max_log_size);
+        }
+    }
+    const quint32 length = log_length(buffer);
+    if (length > max_log_size) {
+        qDebug() << "log length" << length << "refused";
+        return {};
+    }
     buffer.remove(0, log_header_size);
     // One more read even when the payload is already there.
     do {
-        if (!device->read_more(buffer, deadline))
+        if (!read_more(*device, buffer, deadline))
             break;
     } while (static_cast<quint32>(buffer.size()) < length);
     // A log cut short by a silent or lost sensor is no answer.
@@ -74,7 +83,7 @@ QString Dialog::get_lidar_version()
         qDebug() << "not found version";
         return {};
     }
-    qDebug() << "log size" << buffer.size() << "version at" << buffer.lastIndexOf(version.toLatin1())
-             << version;
+    qDebug() << "log size" << buffer.size() << "version at"
+             << buffer.lastIndexOf(version.toLatin1()) << version;
     return version;
 }

@@ -2,7 +2,8 @@
 
 #include <QStringList>
 
-namespace {
+namespace
+{
 
 const int version_length = 6;
 

@@ -3,11 +3,12 @@
 #include <QtDebug>
 
 #include "device/replies.h"
+#include "device/reply_wait.h"
 
-namespace {
+namespace
+{
 
 const int frame_size = 50;
-const int reply_wait_ms = 3000;
 
 // The command word is the last "_" piece of the operation's own name.
 QByteArray command_word(const char *operation)
@@ -23,56 +24,60 @@ QByteArray frame_of(const QByteArray &text)
     return frame;
 }
 
-} // namespace
-
-bool tcp_device::is_connected() const
+bool is_connected(const QAbstractSocket &socket)
 {
-    return state() == QAbstractSocket::ConnectedState;
+    return socket.state() == QAbstractSocket::ConnectedState;
 }
 
-int tcp_device::send_frame(const QByteArray &text)
+// The one way a command leaves: framed, then handed to the socket in one write.
+int send_frame(QAbstractSocket &socket, const QByteArray &text)
 {
     const QByteArray frame = frame_of(text);
-    if (!is_connected())
+    if (!is_connected(socket))
         return 2;
-    return write(frame) == frame.size() ? 0 : 1;
+    return socket.write(frame) == frame.size() ? 0 : 1;
 }
+
+} // namespace
 
 QByteArray tcp_device::send_cmd_version()
 {
-    if (send_frame(command_word(__func__)) == 2)
+    if (send_frame(*this, command_word(__func__)) == 2)
         return {};
     const QDeadlineTimer deadline(reply_deadline_ms);
     QByteArray reply;
     while (!is_complete_version_reply(reply))
-        if (!read_more(reply, deadline))
+        if (!read_more(*this, reply, deadline))
             return {};
     return reply;
 }
 
-bool tcp_device::read_more(QByteArray &buffer, const QDeadlineTimer &deadline)
+int tcp_device::send_cmd_getChipInfo()
 {
-    if ((!is_connected() && bytesAvailable() == 0) || deadline.hasExpired())
-        return false;
-    waitForReadyRead(qMin<qint64>(reply_wait_ms, deadline.remainingTime()));
-    buffer += readAll();
-    return true;
+    return send_frame(*this, command_word(__func__));
 }
-
-int tcp_device::send_cmd_getChipInfo() { return send_frame(command_word(__func__)); }
-int tcp_device::send_cmd_readlog() { return send_frame(command_word(__func__)); }
-int tcp_device::send_cmd_reset() { return send_frame(command_word(__func__)); }
-int tcp_device::send_cmd_shutdown() { return send_frame(command_word(__func__)); }
+int tcp_device::send_cmd_readlog()
+{
+    return send_frame(*this, command_word(__func__));
+}
+int tcp_device::send_cmd_reset()
+{
+    return send_frame(*this, command_word(__func__));
+}
+int tcp_device::send_cmd_shutdown()
+{
+    return send_frame(*this, command_word(__func__));
+}
 
 int tcp_device::send_cmd_download(const QString &file_name, int format, int data_size)
 {
-    return send_frame(command_word(__func__) + ' ' + file_name.toUtf8() + ' ' +
-                      QByteArray::number(format) + ' ' + QByteArray::number(data_size));
+    return send_frame(*this, command_word(__func__) + ' ' + file_name.toUtf8() + ' ' +
+                                 QByteArray::number(format) + ' ' + QByteArray::number(data_size));
 }
 
 int tcp_device::recv_ack(int expected_size, int expected_value)
 {
-    if (!is_connected())
+    if (!is_connected(*this))
         return 2;
     waitForReadyRead(reply_wait_ms);
     const QByteArray reply = readAll();
@@ -85,7 +90,7 @@ int tcp_device::recv_ack(int expected_size, int expected_value)
 
 int tcp_device::recv_data(int expected_size, QByteArray &data)
 {
-    if (!is_connected())
+    if (!is_connected(*this))
         return 2;
     waitForReadyRead(reply_wait_ms);
     data = readAll();

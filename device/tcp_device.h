@@ -2,7 +2,6 @@
 #define TCP_DEVICE_H
 
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QString>
 #include <QTcpSocket>
 
@@ -11,11 +10,6 @@
 class tcp_device : public QTcpSocket
 {
 public:
-    // How long a reply that arrives in pieces may take in all: three of the
-    // sensor's 3000 ms reply rounds, so a silent or trickling sensor gives up
-    // within 10 s while a healthy one answers within the first round.
-    static const int reply_deadline_ms = 9000;
-
     tcp_device() = default;
     ~tcp_device() override = default;
 
@@ -27,14 +21,6 @@ public:
     int send_cmd_download(const QString &file_name, int format, int data_size);
     int recv_ack(int expected_size, int expected_value);
     int recv_data(int expected_size, QByteArray &data);
-
-    // One wait of at most 3000 ms that appends what arrived to buffer; false
-    // without waiting once the link is gone or the deadline has passed.
-    bool read_more(QByteArray &buffer, const QDeadlineTimer &deadline);
-
-private:
-    bool is_connected() const;
-    int send_frame(const QByteArray &text);
 };
 
 #endif

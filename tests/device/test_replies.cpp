@@ -51,8 +51,13 @@ void test_replies::version_search_data()
     QTest::newRow("two digits") << QByteArray("  r10.0.4") << "";
     QTest::newRow("only at byte 0") << QByteArray("r1.0.4 and more") << "";
     QTest::newRow("exactly six bytes") << QByteArray("r1.0.4") << "";
-    QTest::newRow("at the very end") << QByteArray("\x01" "c2.0.7") << "c2.0.7";
-    QTest::newRow("binary around") << QByteArray("\0\0\xff" "c2.0.7\0\0", 11) << "c2.0.7";
+    QTest::newRow("at the very end") << QByteArray("\x01"
+                                                   "c2.0.7")
+                                     << "c2.0.7";
+    QTest::newRow("binary around") << QByteArray("\0\0\xff"
+                                                 "c2.0.7\0\0",
+                                                 11)
+                                   << "c2.0.7";
     QTest::newRow("empty") << QByteArray() << "";
     QTest::newRow("short") << QByteArray("ab") << "";
 }
@@ -71,7 +76,10 @@ void test_replies::ack_and_length_decoding()
     QCOMPARE(ack_value("abcd"), 0);
     QCOMPARE(ack_value(" 12 "), 12);
     QCOMPARE(ack_value("0001"), 1);
-    QCOMPARE(ack_value(QByteArray("7\0" "99", 4)), 7);
+    QCOMPARE(ack_value(QByteArray("7\0"
+                                  "99",
+                                  4)),
+             7);
 
     QCOMPARE(log_length(QByteArray("\x01\x02\x03\x04", 4)), 0x04030201u);
     QCOMPARE(log_length(QByteArray("\xff\xff\xff\xff", 4)), 0xffffffffu);

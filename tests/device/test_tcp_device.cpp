@@ -2,14 +2,22 @@
 #include <QHostAddress>
 #include <QtTest>
 
+#include "device/reply_wait.h"
 #include "device/tcp_device.h"
 #include "simulated_sensor.h"
 
-namespace {
+namespace
+{
 
 QByteArray padded(const QByteArray &text)
 {
     return text + QByteArray(50 - text.size(), '\0');
+}
+
+bool connect_to(tcp_device &device, const simulated_sensor &sensor)
+{
+    device.connectToHost(QHostAddress::LocalHost, sensor.port());
+    return device.waitForConnected(3000);
 }
 
 } // namespace
@@ -25,6 +33,8 @@ private slots:
     void acknowledgements();
     void split_acknowledgement_leaves_rest_for_next_read();
     void read_more_gives_up_on_dropped_link();
+    void version_reply_collected_and_bounded();
+    void sensor_drops_at_chosen_image_byte();
 };
 
 void test_tcp_device::frames_on_the_wire()
@@ -34,8 +44,7 @@ void test_tcp_device::frames_on_the_wire()
     simulated_sensor sensor(config);
     QVERIFY(sensor.is_listening());
     tcp_device device;
-    device.connectToHost(QHostAddress::LocalHost, sensor.port());
-    QVERIFY(device.waitForConnected(3000));
+    QVERIFY(connect_to(device, sensor));
 
     const QString long_name = "a_rather_long_firmware_image_name_for_the_lidar.bin";
     QCOMPARE(device.send_cmd_shutdown(), 0);
@@ -44,8 +53,11 @@ void test_tcp_device::frames_on_the_wire()
     QCOMPARE(device.send_cmd_getChipInfo(), 0);
     QCOMPARE(device.send_cmd_download("app.bin", 1, 4096), 0);
     QCOMPARE(device.send_cmd_download("my image.bin", 0, -5), 0);
-    const QList<QByteArray> expected = {padded("shutdown"), padded("readlog"), padded("reset"),
-                                        padded("getChipInfo"), padded("download app.bin 1 4096"),
+    const QList<QByteArray> expected = {padded("shutdown"),
+                                        padded("readlog"),
+                                        padded("reset"),
+                                        padded("getChipInfo"),
+                                        padded("download app.bin 1 4096"),
                                         padded("download my image.bin 0 -5")};
     QVERIFY(sensor.wait_until([&] { return sensor.frames().size() == expected.size(); }));
     QCOMPARE(sensor.frames(), expected);
@@ -101,8 +113,7 @@ void test_tcp_device::acknowledgements()
     config.download_ack = ack_mode(mode);
     simulated_sensor sensor(config);
     tcp_device device;
-    device.connectToHost(QHostAddress::LocalHost, sensor.port());
-    QVERIFY(device.waitForConnected(3000));
+    QVERIFY(connect_to(device, sensor));
     QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
     QElapsedTimer timer;
     timer.start();
@@ -116,8 +127,7 @@ void test_tcp_device::split_acknowledgement_leaves_rest_for_next_read()
     config.download_ack = ack_mode::split;
     simulated_sensor sensor(config);
     tcp_device device;
-    device.connectToHost(QHostAddress::LocalHost, sensor.port());
-    QVERIFY(device.waitForConnected(3000));
+    QVERIFY(connect_to(device, sensor));
     QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
     QCOMPARE(device.recv_ack(4, 0), 1);
     QByteArray rest;
@@ -131,18 +141,70 @@ void test_tcp_device::read_more_gives_up_on_dropped_link()
     config.close_after_download = true;
     simulated_sensor sensor(config);
     tcp_device device;
-    device.connectToHost(QHostAddress::LocalHost, sensor.port());
-    QVERIFY(device.waitForConnected(3000));
+    QVERIFY(connect_to(device, sensor));
     QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
     QElapsedTimer timer;
     timer.start();
     QByteArray buffer;
-    const QDeadlineTimer deadline(tcp_device::reply_deadline_ms);
-    while (device.read_more(buffer, deadline)) {
+    const QDeadlineTimer deadline(reply_deadline_ms);
+    while (read_more(device, buffer, deadline)) {
     }
     QVERIFY(buffer.isEmpty());
     QVERIFY2(timer.elapsed() < 4000, "a closed link ends the wait");
     QCOMPARE(device.send_cmd_shutdown(), 2);
+}
+
+void test_tcp_device::version_reply_collected_and_bounded()
+{
+    // The log reply to "readlog" (length 6, then c2.0.7) is a complete version
+    // reply too; its header arrives in two pieces, so both must be collected.
+    sensor_config config;
+    config.log = "c2.0.7";
+    config.split_log_header = true;
+    simulated_sensor sensor(config);
+    tcp_device device;
+    QVERIFY(connect_to(device, sensor));
+    QCOMPARE(device.send_cmd_readlog(), 0);
+    QCOMPARE(device.send_cmd_version(), QByteArray("\x06\0\0\0c2.0.7", 10));
+    QCOMPARE(sensor.frames().last(), padded("version"));
+
+    // A silent sensor: the query gives up after its deadline, with a null reply.
+    sensor_config quiet;
+    quiet.silent = true;
+    sensor.set_config(quiet);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(device.send_cmd_version().isNull());
+    QVERIFY2(timer.elapsed() < 12000, qPrintable(QString::number(timer.elapsed())));
+
+    // A link that drops while the query waits ends it at once.
+    sensor_config closing;
+    closing.drop_during_log = true;
+    closing.log = "no version in here";
+    sensor.set_config(closing);
+    QCOMPARE(device.send_cmd_readlog(), 0);
+    timer.restart();
+    QVERIFY(device.send_cmd_version().isNull());
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void test_tcp_device::sensor_drops_at_chosen_image_byte()
+{
+    sensor_config config;
+    config.drop_after_image_bytes = 100;
+    simulated_sensor sensor(config);
+    tcp_device device;
+    QVERIFY(connect_to(device, sensor));
+    QCOMPARE(device.send_cmd_download("app.bin", 3, 1000), 0);
+    QCOMPARE(device.recv_ack(4, 0), 0);
+    QCOMPARE(device.write(QByteArray(1000, 'x')), qint64(1000));
+    QVERIFY(device.recv_ack(4, 0) != 0);
+    QVERIFY(sensor.wait_until([&] { return sensor.images().size() == 1; }));
+    const received_image image = sensor.images().first();
+    QCOMPARE(image.name, QString("app.bin"));
+    QCOMPARE(image.format, 3);
+    QCOMPARE(image.announced, qint64(1000));
+    QCOMPARE(image.data, QByteArray(100, 'x'));
 }
 
 QTEST_MAIN(test_tcp_device)

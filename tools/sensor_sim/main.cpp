@@ -1,13 +1,15 @@
 // A stand-in for the sensor on 127.0.0.1, for demonstrations and manual tests.
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QTextStream>
 #include <QTimer>
 
 #include "simulated_sensor.h"
 
-namespace {
+namespace
+{
 
 const QStringList ack_modes = {"normal", "none", "nonzero", "split", "late"};
 
@@ -28,23 +30,34 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription("Simulated lidar sensor listening on 127.0.0.1.");
     parser.addHelpOption();
-    const QCommandLineOption port({"p", "port"}, "TCP port (default 50661).", "port", "50661");
+    const QCommandLineOption port({"p", "port"}, "TCP port (default 50661, 0: any).", "port",
+                                  "50661");
     const QCommandLineOption version("version", "Version shown in the log (default c2.0.7).",
                                      "version", "c2.0.7");
     const QCommandLineOption log_file("log-file", "Send this file as the log.", "file");
-    const QCommandLineOption record("record-dir", "Write received images here.", "dir");
-    const QCommandLineOption download_ack("download-ack",
-                                          "Reply to download: " + ack_modes.join('|') + ".",
+    const QCommandLineOption log_text("log-text", "Send this text as the log.", "text");
+    const QCommandLineOption record("record-dir", "Write received frames and images here.", "dir");
+    const QString modes = ack_modes.join('|');
+    const QCommandLineOption download_ack("download-ack", "Reply to download: " + modes + ".",
                                           "mode", "normal");
-    const QCommandLineOption image_ack("image-ack", "Reply to an image: " + ack_modes.join('|') + ".",
-                                       "mode", "normal");
-    const QCommandLineOption drop("drop-after", "Close the link after N image bytes.", "N");
-    const QCommandLineOption silent("silent", "Answer nothing.");
-    parser.addOptions({port, version, log_file, record, download_ack, image_ack, drop, silent});
+    const QCommandLineOption image_ack("image-ack", "Reply to an image: " + modes + ".", "mode",
+                                       "normal");
+    const QCommandLineOption drop("drop-after", "Abort the link after N bytes of an image.", "N");
+    const QCommandLineOption silent("silent", "Accept the connection, answer nothing.");
+    const QCommandLineOption split_header("split-log-header", "Send the log length in two pieces.");
+    const QCommandLineOption log_delay("log-delay-ms", "Pause before the log reply.", "ms", "0");
+    const QCommandLineOption log_length("log-length", "Announce this log length instead.", "N");
+    const QCommandLineOption drop_log("drop-during-log", "Send half the log, then close.");
+    const QCommandLineOption close_download("close-after-download",
+                                            "Close the link on download, without an ack.");
+    parser.addOptions({port, version, log_file, log_text, record, download_ack, image_ack, drop,
+                       silent, split_header, log_delay, log_length, drop_log, close_download});
     parser.process(app);
 
     sensor_config config;
     config.log = "boot ok\nlidar firmware version " + parser.value(version).toUtf8() + "\n";
+    if (parser.isSet(log_text))
+        config.log = parser.value(log_text).toUtf8();
     if (parser.isSet(log_file)) {
         QFile file(parser.value(log_file));
         if (!file.open(QIODevice::ReadOnly)) {
@@ -54,6 +67,11 @@ int main(int argc, char *argv[])
         config.log = file.readAll();
     }
     config.silent = parser.isSet(silent);
+    config.split_log_header = parser.isSet(split_header);
+    config.log_delay_ms = parser.value(log_delay).toInt();
+    config.announced_log_length = parser.value(log_length).toUInt();
+    config.drop_during_log = parser.isSet(drop_log);
+    config.close_after_download = parser.isSet(close_download);
     if (parser.isSet(drop))
         config.drop_after_image_bytes = parser.value(drop).toLongLong();
     if (!parse_ack(parser.value(download_ack), config.download_ack) ||
@@ -61,6 +79,8 @@ int main(int argc, char *argv[])
         qCritical("unknown acknowledgement mode");
         return 1;
     }
+    if (parser.isSet(record))
+        QDir().mkpath(parser.value(record));
 
     simulated_sensor sensor(config, parser.value(port).toUShort(), parser.value(record));
     if (!sensor.is_listening()) {
@@ -79,8 +99,9 @@ int main(int argc, char *argv[])
             out << "frame: " << commands[frames_seen] << Qt::endl;
         const QList<received_image> images = sensor.images();
         for (; images_seen < images.size(); ++images_seen)
-            out << "image: " << images[images_seen].name << " " << images[images_seen].data.size()
-                << " bytes" << Qt::endl;
+            out << "image: " << images[images_seen].name << " format " << images[images_seen].format
+                << ", " << images[images_seen].data.size() << " of "
+                << images[images_seen].announced << " bytes" << Qt::endl;
     });
     report.start(200);
     return app.exec();

@@ -4,14 +4,17 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
+#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 #include <QtEndian>
 
-namespace {
+namespace
+{
 
 const int frame_size = 50;
 const int split_pause_ms = 400;
@@ -72,8 +75,8 @@ private:
     void send_log()
     {
         QByteArray header(4, '\0');
-        const quint32 length = config.announced_log_length ? config.announced_log_length
-                                                           : quint32(config.log.size());
+        const quint32 length =
+            config.announced_log_length ? config.announced_log_length : quint32(config.log.size());
         qToLittleEndian(length, header.data());
         QByteArray body = config.log;
         if (config.drop_during_log)
@@ -120,13 +123,19 @@ private:
     {
         if (image_left == 0)
             return false;
-        const QByteArray piece = pending.left(int(qMin<qint64>(image_left, pending.size())));
+        qint64 size = qMin<qint64>(image_left, pending.size());
+        // The link drops exactly at the chosen byte: nothing after it is taken.
+        const qint64 drop_at = config.drop_after_image_bytes;
+        const bool drops = faulty && drop_at >= 0 && image.data.size() + size >= drop_at;
+        if (drops)
+            size = drop_at - image.data.size();
+        const QByteArray piece = pending.left(int(size));
         pending.remove(0, piece.size());
         image.data += piece;
-        image.reads << piece.size();
+        if (!piece.isEmpty())
+            image.reads << piece.size();
         image_left -= piece.size();
-        if (faulty && config.drop_after_image_bytes >= 0 &&
-            image.data.size() >= config.drop_after_image_bytes) {
+        if (drops) {
             owner.record_image(image);
             socket->abort();
             return false;
@@ -288,11 +297,8 @@ void simulated_sensor::record_frame(const QByteArray &frame)
 {
     QMutexLocker lock(&mutex);
     received_frames << frame;
-    if (record_dir.isEmpty())
-        return;
-    QFile file(QDir(record_dir).filePath("frames.txt"));
-    if (file.open(QIODevice::Append))
-        file.write(frame_text(frame) + '\n');
+    append_to_record("frames.txt", frame_text(frame) + '\n');
+    append_to_record("frames.bin", frame);
 }
 
 void simulated_sensor::record_image(const received_image &image)
@@ -301,10 +307,30 @@ void simulated_sensor::record_image(const received_image &image)
     received_images << image;
     if (record_dir.isEmpty())
         return;
-    QFile file(QDir(record_dir).filePath(QString::number(received_images.size()) + "-" +
-                                         QFileInfo(image.name).fileName()));
+    const QString number = QString::number(received_images.size());
+    QFile file(QDir(record_dir).filePath(number + "-" + QFileInfo(image.name).fileName()));
     if (file.open(QIODevice::WriteOnly))
         file.write(image.data);
+    QStringList reads;
+    for (int size : image.reads)
+        reads << QString::number(size);
+    append_to_record("images.txt", QString("%1 name \"%2\" format %3 announced %4 received %5 "
+                                           "reads %6\n")
+                                       .arg(number, image.name)
+                                       .arg(image.format)
+                                       .arg(image.announced)
+                                       .arg(image.data.size())
+                                       .arg(reads.join(' '))
+                                       .toUtf8());
+}
+
+void simulated_sensor::append_to_record(const QString &file_name, const QByteArray &bytes)
+{
+    if (record_dir.isEmpty())
+        return;
+    QFile file(QDir(record_dir).filePath(file_name));
+    if (file.open(QIODevice::Append))
+        file.write(bytes);
 }
 
 void simulated_sensor::record_connection()

@@ -24,18 +24,18 @@ enum class ack_mode {
 // What the simulated sensor says and which faults it injects.
 struct sensor_config {
     QByteArray log = "boot ok\nlidar firmware version c2.0.7\nready\n";
-    bool silent = false;            // reads everything, answers nothing
-    bool split_log_header = false;  // the 4 length bytes in two pieces with a pause
-    int log_delay_ms = 0;           // pause before the log reply
+    bool silent = false;              // reads everything, answers nothing
+    bool split_log_header = false;    // the 4 length bytes in two pieces with a pause
+    int log_delay_ms = 0;             // pause before the log reply
     quint32 announced_log_length = 0; // if not 0, the length sent instead of the real one
-    bool drop_during_log = false;   // header and half the log, then the link is closed
+    bool drop_during_log = false;     // header and half the log, then the link is closed
     QByteArray ack_text = "0000";
     // The acknowledgement and image faults below hit this download (0-based) and
     // the ones after it; earlier downloads go through normally.
     int fault_from_download = 0;
     ack_mode download_ack = ack_mode::normal;
     ack_mode image_ack = ack_mode::normal;
-    qint64 drop_after_image_bytes = -1; // close the link once this many image bytes arrived
+    qint64 drop_after_image_bytes = -1; // abort the link once this many bytes of an image arrived
     bool close_after_download = false;  // close the link on "download", without an ack
 };
 
@@ -51,6 +51,20 @@ struct received_image {
 // A sensor on 127.0.0.1 that runs in a thread of its own, so the tool's
 // blocking waits in the caller's thread do not stall it.
 //
+//     sensor_config config;
+//     config.image_ack = ack_mode::none;        // a fault, if the test wants one
+//     simulated_sensor sensor(config, 50661);   // or port 0 and sensor.port()
+//     QVERIFY(sensor.is_listening());
+//     ... drive the tool ...
+//     QVERIFY(sensor.wait_until([&] { return sensor.images().size() == 1; }));
+//     QCOMPARE(sensor.commands().last(), QByteArray("shutdown"));
+//
+// Answers (none at all when silent): "readlog" gets the log reply (4-byte
+// little-endian length, then the log); "download" gets an acknowledgement,
+// then the image is read and acknowledged again; every other frame, such as
+// "shutdown", is only recorded. Each connection is served by itself; the
+// config in force when a frame arrives applies to it.
+//
 // Commands are 50-byte frames whose text ends at the first zero byte. A frame
 // without a zero byte in its first 50 bytes is a longer, unpadded text, taken
 // to run to the end of what has arrived: the tool sends nothing after it
@@ -59,8 +73,11 @@ struct received_image {
 class simulated_sensor
 {
 public:
-    // port 0 picks a free port. record_dir, if given, receives every image
-    // as "<n>-<name>" and the frame texts in "frames.txt".
+    // Starts listening at once (see is_listening). port 0 picks a free port.
+    // record_dir, if given (and existing), receives every image as
+    // "<n>-<name>", a line per image in "images.txt" (name, format, announced
+    // and received size, sizes of the reads), the frame texts in "frames.txt"
+    // and the raw frames one after another in "frames.bin".
     explicit simulated_sensor(const sensor_config &config = {}, quint16 port = 0,
                               const QString &record_dir = {});
     ~simulated_sensor();
@@ -74,13 +91,14 @@ public:
     void set_config(const sensor_config &config);
     sensor_config config() const;
 
-    QList<QByteArray> frames() const; // every frame as it arrived, padding included
+    QList<QByteArray> frames() const;   // every frame as it arrived, padding included
     QList<QByteArray> commands() const; // the frames' texts
     QList<received_image> images() const;
     int connections() const;
 
-    // Runs the caller's event loop (so its socket sends) until condition
-    // holds or timeout_ms passed; returns the condition.
+    // Runs the caller's event loop (so the caller's socket sends what it
+    // queued) until condition holds or timeout_ms passed; returns the condition.
+    // The accessors above are thread-safe and return copies.
     bool wait_until(const std::function<bool()> &condition, int timeout_ms = 5000) const;
 
 private:
@@ -89,6 +107,7 @@ private:
     void record_frame(const QByteArray &frame);
     void record_image(const received_image &image);
     void record_connection();
+    void append_to_record(const QString &file_name, const QByteArray &bytes);
 
     mutable QMutex mutex;
     sensor_config current;
