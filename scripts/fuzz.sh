@@ -25,7 +25,7 @@ for t in "${targets[@]}"; do
   echo "== $t"
   # The code under test prints its console lines; keep only the fuzzer's report.
   "$build_dir/fuzz/$t" "${limit[@]}" -max_len=4096 -artifact_prefix="$work/" "$corpus" >/dev/null 2>"$work/$t.log" || {
-    cat "$work/$t.log"; cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* . 2>/dev/null || true
+    cat "$work/$t.log"; mkdir -p fuzz-artifacts; cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* fuzz-artifacts/ 2>/dev/null || true
     echo "fuzz: $t failed"; exit 1; }
   grep -E "^Done|^#[0-9]+ +DONE" "$work/$t.log" | tail -1
 done

@@ -41,11 +41,15 @@ struct upgrade_fixture {
     bool prepare(const package_contents &contents, const sensor_config &config = {})
     {
         QString error;
-        if (!make_package(package, contents, QDir(workdir.path()).filePath("config"), true, &error))
+        if (!make_package(package, contents, QDir(workdir.path()).filePath("config"), true, &error)) {
+            qWarning("package: %s", qPrintable(error));
             return false;
+        }
         sensor = std::make_unique<simulated_sensor>(config, sensor_port);
-        if (!sensor->is_listening())
+        if (!sensor->is_listening()) {
+            qWarning("the simulated sensor cannot listen on port %d", sensor_port);
             return false;
+        }
         dialog = std::make_unique<Dialog>();
         widget<QLineEdit>("lineEdit_ip")->setText("127.0.0.1");
         widget<QPushButton>("pushButton_connect")->click();
