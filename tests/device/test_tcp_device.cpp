@@ -22,6 +22,19 @@ bool connect_to(tcp_device &device, const simulated_sensor &sensor)
     return device.waitForConnected(3000);
 }
 
+// A link to a fresh sensor on which "download app.bin 0 16" has been sent.
+struct announced_download {
+    simulated_sensor sensor;
+    tcp_device device;
+    int sent = -1;
+
+    explicit announced_download(const sensor_config &config) : sensor(config)
+    {
+        if (connect_to(device, sensor))
+            sent = device.send_cmd_download("app.bin", 0, 16);
+    }
+};
+
 } // namespace
 
 class test_tcp_device : public QObject
@@ -117,13 +130,11 @@ void test_tcp_device::acknowledgements()
     sensor_config config;
     config.ack_text = reply;
     config.download_ack = ack_mode(mode);
-    simulated_sensor sensor(config);
-    tcp_device device;
-    QVERIFY(connect_to(device, sensor));
-    QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
+    announced_download link(config);
+    QCOMPARE(link.sent, 0);
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(device.recv_ack(4, 0), result);
+    QCOMPARE(link.device.recv_ack(4, 0), result);
     QVERIFY(timer.elapsed() < 5000);
 }
 
@@ -131,42 +142,36 @@ void test_tcp_device::split_and_late_acknowledgements_left_for_next_read()
 {
     sensor_config config;
     config.download_ack = ack_mode::split;
-    simulated_sensor sensor(config);
-    tcp_device device;
-    QVERIFY(connect_to(device, sensor));
-    QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
-    QCOMPARE(device.recv_ack(4, 0), 1);
+    announced_download split(config);
+    QCOMPARE(split.sent, 0);
+    QCOMPARE(split.device.recv_ack(4, 0), 1);
     QByteArray rest;
-    QCOMPARE(device.recv_data(2, rest), 0);
+    QCOMPARE(split.device.recv_data(2, rest), 0);
     QCOMPARE(rest, QByteArray("00"));
 
     // An ack after the 3000 ms wait fails that check and is seen by the next.
     config.download_ack = ack_mode::late;
-    simulated_sensor late_sensor(config);
-    tcp_device late_device;
-    QVERIFY(connect_to(late_device, late_sensor));
-    QCOMPARE(late_device.send_cmd_download("app.bin", 0, 16), 0);
-    QCOMPARE(late_device.recv_ack(4, 0), 1);
-    QCOMPARE(late_device.recv_ack(4, 0), 0);
+    announced_download late(config);
+    QCOMPARE(late.sent, 0);
+    QCOMPARE(late.device.recv_ack(4, 0), 1);
+    QCOMPARE(late.device.recv_ack(4, 0), 0);
 }
 
 void test_tcp_device::read_more_gives_up_on_dropped_link()
 {
     sensor_config config;
     config.close_after_download = true;
-    simulated_sensor sensor(config);
-    tcp_device device;
-    QVERIFY(connect_to(device, sensor));
-    QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
+    announced_download link(config);
+    QCOMPARE(link.sent, 0);
     QElapsedTimer timer;
     timer.start();
     QByteArray buffer;
     const QDeadlineTimer deadline(reply_deadline_ms);
-    while (read_more(device, buffer, deadline)) {
+    while (read_more(link.device, buffer, deadline)) {
     }
     QVERIFY(buffer.isEmpty());
     QVERIFY2(timer.elapsed() < 4000, "a closed link ends the wait");
-    QCOMPARE(device.send_cmd_shutdown(), 2);
+    QCOMPARE(link.device.send_cmd_shutdown(), 2);
 }
 
 void test_tcp_device::version_reply_collected_and_bounded()
