@@ -56,7 +56,7 @@ void test_connect::connects_and_shows_version()
     sensor_config config;
     config.log = "boot r1.0.3\nupdated\nfirmware c2.0.7\n";
     simulated_sensor sensor(config, sensor_port);
-    QVERIFY(sensor.is_listening());
+    QVERIFY(sensor.wait_listening());
     connect_fixture f;
     f.press("127.0.0.1");
     QCOMPARE(f.catcher.texts, QStringList());
@@ -78,6 +78,7 @@ void test_connect::connects_and_shows_version()
 void test_connect::invalid_addresses_never_connect()
 {
     simulated_sensor sensor({}, sensor_port);
+    QVERIFY(sensor.wait_listening());
     connect_fixture f;
     const QStringList bad = {"192.168.1",     "192.168.1.80.",     "192..1.80",
                              "192.168.1.256", "1.2.3.99999999999", " 127.0.0.1"};
@@ -93,6 +94,11 @@ void test_connect::invalid_addresses_never_connect()
 
 void test_connect::refused_connection()
 {
+    {
+        // Hold the port once, so no sensor of another test run is answering.
+        simulated_sensor holder({}, sensor_port);
+        QVERIFY(holder.wait_listening());
+    }
     connect_fixture f;
     f.dialog.findChild<QLineEdit *>("lineEdit_old_version")->setText("old");
     const qint64 took = f.press("127.0.0.1");
@@ -136,6 +142,7 @@ void test_connect::log_replies()
     config.silent = fault == 3;
     config.announced_log_length = fault == 4 ? 0xF0000000u : 0;
     simulated_sensor sensor(config, sensor_port);
+    QVERIFY(sensor.wait_listening());
     connect_fixture f;
     const qint64 took = f.press("127.0.0.1");
     QCOMPARE(f.shown_version(), field);

@@ -1,6 +1,8 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QTemporaryDir>
 #include <QtTest>
+#include <numeric>
 
 #include "device/reply_wait.h"
 #include "device/tcp_device.h"
@@ -20,6 +22,19 @@ bool connect_to(tcp_device &device, const simulated_sensor &sensor)
     return device.waitForConnected(3000);
 }
 
+// A link to a fresh sensor on which "download app.bin 0 16" has been sent.
+struct announced_download {
+    simulated_sensor sensor;
+    tcp_device device;
+    int sent = -1;
+
+    explicit announced_download(const sensor_config &config) : sensor(config)
+    {
+        if (connect_to(device, sensor))
+            sent = device.send_cmd_download("app.bin", 0, 16);
+    }
+};
+
 } // namespace
 
 class test_tcp_device : public QObject
@@ -31,10 +46,11 @@ private slots:
     void nothing_written_when_unconnected();
     void acknowledgements_data();
     void acknowledgements();
-    void split_acknowledgement_leaves_rest_for_next_read();
+    void split_and_late_acknowledgements_left_for_next_read();
     void read_more_gives_up_on_dropped_link();
     void version_reply_collected_and_bounded();
     void sensor_drops_at_chosen_image_byte();
+    void sensor_records_image_and_frames();
 };
 
 void test_tcp_device::frames_on_the_wire()
@@ -59,7 +75,7 @@ void test_tcp_device::frames_on_the_wire()
                                         padded("getChipInfo"),
                                         padded("download app.bin 1 4096"),
                                         padded("download my image.bin 0 -5")};
-    QVERIFY(sensor.wait_until([&] { return sensor.frames().size() == expected.size(); }));
+    QVERIFY(sensor.wait_for_frames(expected.size()));
     QCOMPARE(sensor.frames(), expected);
     QCOMPARE(sensor.frames().first().size(), 50);
 
@@ -67,7 +83,7 @@ void test_tcp_device::frames_on_the_wire()
     // takes it as one frame because nothing follows it.
     QCOMPARE(device.send_cmd_download(long_name, 16, 123), 0);
     const QByteArray long_text = "download " + long_name.toUtf8() + " 16 123";
-    QVERIFY(sensor.wait_until([&] { return sensor.frames().size() == expected.size() + 1; }));
+    QVERIFY(sensor.wait_for_frames(expected.size() + 1));
     QCOMPARE(sensor.frames().last(), long_text);
     QVERIFY(long_text.size() > 50);
 }
@@ -86,6 +102,8 @@ void test_tcp_device::nothing_written_when_unconnected()
     QCOMPARE(device.recv_data(1, data), 2);
     QCOMPARE(data, QByteArray("old"));
     QCOMPARE(device.bytesToWrite(), 0);
+    // The link adds no meta-object of its own.
+    QCOMPARE(device.metaObject(), &QTcpSocket::staticMetaObject);
 }
 
 void test_tcp_device::acknowledgements_data()
@@ -101,6 +119,7 @@ void test_tcp_device::acknowledgements_data()
     QTest::newRow("three bytes") << QByteArray("000") << normal << 1;
     QTest::newRow("five bytes") << QByteArray("00000") << normal << 1;
     QTest::newRow("no reply") << QByteArray("0000") << int(ack_mode::none) << 1;
+    QTest::newRow("sensor refuses") << QByteArray("0000") << int(ack_mode::nonzero) << 1;
 }
 
 void test_tcp_device::acknowledgements()
@@ -111,47 +130,48 @@ void test_tcp_device::acknowledgements()
     sensor_config config;
     config.ack_text = reply;
     config.download_ack = ack_mode(mode);
-    simulated_sensor sensor(config);
-    tcp_device device;
-    QVERIFY(connect_to(device, sensor));
-    QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
+    announced_download link(config);
+    QCOMPARE(link.sent, 0);
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(device.recv_ack(4, 0), result);
+    QCOMPARE(link.device.recv_ack(4, 0), result);
     QVERIFY(timer.elapsed() < 5000);
 }
 
-void test_tcp_device::split_acknowledgement_leaves_rest_for_next_read()
+void test_tcp_device::split_and_late_acknowledgements_left_for_next_read()
 {
     sensor_config config;
     config.download_ack = ack_mode::split;
-    simulated_sensor sensor(config);
-    tcp_device device;
-    QVERIFY(connect_to(device, sensor));
-    QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
-    QCOMPARE(device.recv_ack(4, 0), 1);
+    announced_download split(config);
+    QCOMPARE(split.sent, 0);
+    QCOMPARE(split.device.recv_ack(4, 0), 1);
     QByteArray rest;
-    QCOMPARE(device.recv_data(2, rest), 0);
+    QCOMPARE(split.device.recv_data(2, rest), 0);
     QCOMPARE(rest, QByteArray("00"));
+
+    // An ack after the 3000 ms wait fails that check and is seen by the next.
+    config.download_ack = ack_mode::late;
+    announced_download late(config);
+    QCOMPARE(late.sent, 0);
+    QCOMPARE(late.device.recv_ack(4, 0), 1);
+    QCOMPARE(late.device.recv_ack(4, 0), 0);
 }
 
 void test_tcp_device::read_more_gives_up_on_dropped_link()
 {
     sensor_config config;
     config.close_after_download = true;
-    simulated_sensor sensor(config);
-    tcp_device device;
-    QVERIFY(connect_to(device, sensor));
-    QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
+    announced_download link(config);
+    QCOMPARE(link.sent, 0);
     QElapsedTimer timer;
     timer.start();
     QByteArray buffer;
     const QDeadlineTimer deadline(reply_deadline_ms);
-    while (read_more(device, buffer, deadline)) {
+    while (read_more(link.device, buffer, deadline)) {
     }
     QVERIFY(buffer.isEmpty());
     QVERIFY2(timer.elapsed() < 4000, "a closed link ends the wait");
-    QCOMPARE(device.send_cmd_shutdown(), 2);
+    QCOMPARE(link.device.send_cmd_shutdown(), 2);
 }
 
 void test_tcp_device::version_reply_collected_and_bounded()
@@ -199,12 +219,48 @@ void test_tcp_device::sensor_drops_at_chosen_image_byte()
     QCOMPARE(device.recv_ack(4, 0), 0);
     QCOMPARE(device.write(QByteArray(1000, 'x')), qint64(1000));
     QVERIFY(device.recv_ack(4, 0) != 0);
-    QVERIFY(sensor.wait_until([&] { return sensor.images().size() == 1; }));
+    QVERIFY(sensor.wait_for_images(1));
     const received_image image = sensor.images().first();
     QCOMPARE(image.name, QString("app.bin"));
     QCOMPARE(image.format, 3);
     QCOMPARE(image.announced, qint64(1000));
     QCOMPARE(image.data, QByteArray(100, 'x'));
+}
+
+void test_tcp_device::sensor_records_image_and_frames()
+{
+    QTemporaryDir record_dir;
+    simulated_sensor sensor({}, 0, record_dir.path());
+    tcp_device device;
+    QVERIFY(connect_to(device, sensor));
+    QByteArray image(5000, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char(i * 7);
+    QCOMPARE(device.send_cmd_download("my image.bin", 2, image.size()), 0);
+    QCOMPARE(device.recv_ack(4, 0), 0);
+    for (int at = 0; at < image.size(); at += 2048)
+        device.write(image.mid(at, 2048));
+    QCOMPARE(device.recv_ack(4, 0), 0);
+    QCOMPARE(device.send_cmd_shutdown(), 0);
+    QVERIFY(sensor.wait_for_shutdown());
+
+    const received_image got = sensor.images().value(0);
+    QCOMPARE(got.name, QString("my image.bin"));
+    QCOMPARE(got.format, 2);
+    QCOMPARE(got.announced, qint64(image.size()));
+    QCOMPARE(got.data, image);
+    QCOMPARE(std::accumulate(got.reads.begin(), got.reads.end(), 0), image.size());
+
+    QFile copy(record_dir.filePath("1-my image.bin"));
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), image);
+    QFile frames(record_dir.filePath("frames.bin"));
+    QVERIFY(frames.open(QIODevice::ReadOnly));
+    QCOMPARE(frames.readAll(), padded("download my image.bin 2 5000") + padded("shutdown"));
+    QFile list(record_dir.filePath("images.txt"));
+    QVERIFY(list.open(QIODevice::ReadOnly));
+    QVERIFY(
+        list.readAll().startsWith("1 name \"my image.bin\" format 2 announced 5000 received 5000"));
 }
 
 QTEST_MAIN(test_tcp_device)

@@ -46,7 +46,7 @@ struct upgrade_fixture {
             return false;
         }
         sensor = std::make_unique<simulated_sensor>(config, sensor_port);
-        if (!sensor->is_listening()) {
+        if (!sensor->wait_listening()) {
             qWarning("the simulated sensor cannot listen on port %d", sensor_port);
             return false;
         }

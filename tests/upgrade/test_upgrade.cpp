@@ -41,8 +41,8 @@ private slots:
     void image_lengths();
     void version_gate_data();
     void version_gate();
-    void failures_stop_the_run_data();
-    void failures_stop_the_run();
+    void file_faults_stop_the_run_data();
+    void file_faults_stop_the_run();
     void empty_file_list_goes_to_shutdown();
 };
 
@@ -165,26 +165,12 @@ void test_upgrade::version_gate()
                                 : QStringList({"waiting", "waiting", "waiting"}));
 }
 
-void test_upgrade::failures_stop_the_run_data()
+void test_upgrade::file_faults_stop_the_run_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("failing_status");
     QTest::addColumn<int>("downloads");
-    QTest::newRow("no first ack") << "download_ack none" << "error: Lidar not prepared!"
-                                  << "waiting" << 2;
-    QTest::newRow("non-zero first ack") << "download_ack nonzero"
-                                        << "error: Lidar not prepared!" << "waiting" << 2;
-    QTest::newRow("split first ack") << "download_ack split" << "error: Lidar not prepared!"
-                                     << "waiting" << 2;
-    QTest::newRow("closed after download") << "close_after_download"
-                                           << "error: Lidar not prepared!" << "waiting" << 2;
-    QTest::newRow("no second ack") << "image_ack none" << "rror: Lidar not prepared!"
-                                   << "upgrading" << 2;
-    QTest::newRow("late second ack") << "image_ack late" << "rror: Lidar not prepared!"
-                                     << "upgrading" << 2;
-    QTest::newRow("link dropped mid-image") << "drop" << "rror: Lidar not prepared!"
-                                            << "upgrading" << 2;
     QTest::newRow("missing companion") << "no companion" << "error: open file config failed"
                                        << "waiting" << 1;
     QTest::newRow("missing package file") << "no file" << "error: file open failed!"
@@ -198,32 +184,15 @@ void test_upgrade::failures_stop_the_run_data()
         << "grown" << "error: file image1.bin changed since it was listed!" << "waiting" << 1;
 }
 
-void test_upgrade::failures_stop_the_run()
+void test_upgrade::file_faults_stop_the_run()
 {
     QFETCH(QString, fault);
     QFETCH(QString, message);
     QFETCH(QString, failing_status);
     QFETCH(int, downloads);
-    sensor_config config;
-    config.fault_from_download = 1;
-    if (fault == "download_ack none")
-        config.download_ack = ack_mode::none;
-    if (fault == "download_ack nonzero")
-        config.download_ack = ack_mode::nonzero;
-    if (fault == "download_ack split")
-        config.download_ack = ack_mode::split;
-    if (fault == "close_after_download")
-        config.close_after_download = true;
-    if (fault == "image_ack none")
-        config.image_ack = ack_mode::none;
-    if (fault == "image_ack late")
-        config.image_ack = ack_mode::late;
-    if (fault == "drop")
-        config.drop_after_image_bytes = 1000;
-
     upgrade_fixture f;
     const package_contents contents = upgrade_fixture::three_files();
-    QVERIFY(f.prepare(contents, config));
+    QVERIFY(f.prepare(contents));
     QCOMPARE(f.catcher.texts, QStringList());
     const QString second = QDir(f.package).filePath("image1.bin");
     if (fault == "no companion")

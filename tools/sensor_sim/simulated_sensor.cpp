@@ -204,19 +204,25 @@ public:
 
     quint16 listen(quint16 port)
     {
-        server = new QTcpServer(this);
+        if (!server)
+            make_server();
         if (!server->listen(QHostAddress::LocalHost, port))
             return 0;
+        return server->serverPort();
+    }
+
+private:
+    void make_server()
+    {
+        server = new QTcpServer(this);
         connect(server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = server->nextPendingConnection()) {
                 owner.record_connection();
                 new sensor_link(socket, owner, this);
             }
         });
-        return server->serverPort();
     }
 
-private:
     simulated_sensor &owner;
     QTcpServer *server = nullptr;
 };
@@ -229,11 +235,28 @@ simulated_sensor::simulated_sensor(const sensor_config &config, quint16 port,
     worker->moveToThread(thread.get());
     QObject::connect(thread.get(), &QThread::finished, worker, &QObject::deleteLater);
     thread->start();
+    requested_port = port;
+    listening_port = listen_in_thread();
+}
+
+quint16 simulated_sensor::listen_in_thread()
+{
     quint16 bound = 0;
     QMetaObject::invokeMethod(
-        worker, [this, port, &bound] { bound = worker->listen(port); },
+        worker, [this, &bound] { bound = worker->listen(requested_port); },
         Qt::BlockingQueuedConnection);
-    listening_port = bound;
+    return bound;
+}
+
+bool simulated_sensor::wait_listening(int timeout_ms)
+{
+    return wait_until(
+        [this] {
+            if (!is_listening())
+                listening_port = listen_in_thread();
+            return is_listening();
+        },
+        timeout_ms);
 }
 
 simulated_sensor::~simulated_sensor()
@@ -291,6 +314,21 @@ bool simulated_sensor::wait_until(const std::function<bool()> &condition, int ti
         QThread::msleep(2);
     }
     return true;
+}
+
+bool simulated_sensor::wait_for_frames(int count, int timeout_ms) const
+{
+    return wait_until([&] { return frames().size() >= count; }, timeout_ms);
+}
+
+bool simulated_sensor::wait_for_images(int count, int timeout_ms) const
+{
+    return wait_until([&] { return images().size() >= count; }, timeout_ms);
+}
+
+bool simulated_sensor::wait_for_shutdown(int timeout_ms) const
+{
+    return wait_until([&] { return commands().contains("shutdown"); }, timeout_ms);
 }
 
 void simulated_sensor::record_frame(const QByteArray &frame)

@@ -54,10 +54,14 @@ struct received_image {
 //     sensor_config config;
 //     config.image_ack = ack_mode::none;        // a fault, if the test wants one
 //     simulated_sensor sensor(config, 50661);   // or port 0 and sensor.port()
-//     QVERIFY(sensor.is_listening());
+//     QVERIFY(sensor.wait_listening());          // is_listening() for port 0
 //     ... drive the tool ...
-//     QVERIFY(sensor.wait_until([&] { return sensor.images().size() == 1; }));
+//     QVERIFY(sensor.wait_for_images(1));
+//     QVERIFY(sensor.wait_for_shutdown());
 //     QCOMPARE(sensor.commands().last(), QByteArray("shutdown"));
+//
+// Test programs that use port 50661 (the port the connect slot dials) carry
+// the CTest property RESOURCE_LOCK "port50661", so they never run together.
 //
 // Answers (none at all when silent): "readlog" gets the log reply (4-byte
 // little-endian length, then the log); "download" gets an acknowledgement,
@@ -86,6 +90,9 @@ public:
 
     bool is_listening() const { return listening_port != 0; }
     quint16 port() const { return listening_port; }
+    // Retries a fixed port that another program still holds (another test run
+    // on the same machine) until it is free or timeout_ms passed.
+    bool wait_listening(int timeout_ms = 30000);
 
     // Applies to what the sensor does from now on.
     void set_config(const sensor_config &config);
@@ -100,6 +107,10 @@ public:
     // queued) until condition holds or timeout_ms passed; returns the condition.
     // The accessors above are thread-safe and return copies.
     bool wait_until(const std::function<bool()> &condition, int timeout_ms = 5000) const;
+    bool wait_for_frames(int count, int timeout_ms = 5000) const;
+    bool wait_for_images(int count, int timeout_ms = 5000) const;
+    // Until a "shutdown" frame has arrived.
+    bool wait_for_shutdown(int timeout_ms = 5000) const;
 
 private:
     friend class sensor_worker;
@@ -108,6 +119,7 @@ private:
     void record_image(const received_image &image);
     void record_connection();
     void append_to_record(const QString &file_name, const QByteArray &bytes);
+    quint16 listen_in_thread();
 
     mutable QMutex mutex;
     sensor_config current;
@@ -115,6 +127,7 @@ private:
     QList<QByteArray> received_frames;
     QList<received_image> received_images;
     int connection_count = 0;
+    quint16 requested_port = 0;
     quint16 listening_port = 0;
     std::unique_ptr<QThread> thread;
     sensor_worker *worker = nullptr;
