@@ -15,7 +15,7 @@
 // A window connected to a simulated sensor on 127.0.0.1:50661 with a package
 // picked, as an operator would have it just before pressing "Upgrade".
 struct upgrade_fixture {
-    static const quint16 sensor_port = 50661;
+    static constexpr quint16 sensor_port = 50661;
 
     scoped_workdir workdir;
     QString package = QDir(workdir.path()).filePath("pkg");
