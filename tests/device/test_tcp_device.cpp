@@ -127,6 +127,7 @@ void test_tcp_device::acknowledgements()
     QFETCH(QByteArray, reply);
     QFETCH(int, mode);
     QFETCH(int, result);
+    const int normal = int(ack_mode::normal);
     sensor_config config;
     config.ack_text = reply;
     config.download_ack = ack_mode(mode);
@@ -136,6 +137,13 @@ void test_tcp_device::acknowledgements()
     timer.start();
     QCOMPARE(link.device.recv_ack(4, 0), result);
     QVERIFY(timer.elapsed() < 5000);
+
+    // A download the sensor did not accept brings no image: what follows is a command.
+    if (mode != normal) {
+        QCOMPARE(link.device.send_cmd_shutdown(), 0);
+        QVERIFY(link.sensor.wait_for_shutdown());
+        QVERIFY(link.sensor.images().isEmpty());
+    }
 }
 
 void test_tcp_device::split_and_late_acknowledgements_left_for_next_read()

@@ -111,12 +111,20 @@ private:
         image.name = QString::fromUtf8(fields.mid(1, fields.size() - 3).join(' '));
         image.format = fields.at(fields.size() - 2).toInt();
         image.announced = fields.last().toLongLong();
+        const ack_mode reply = faulty ? config.download_ack : ack_mode::normal;
+        acknowledge(reply);
+        // A refused download brings no image: the next bytes are a command again.
+        if (reply == ack_mode::none || reply == ack_mode::nonzero)
+            return;
         image_left = qMax<qint64>(0, image.announced);
         image_active = true;
-        acknowledge(faulty ? config.download_ack : ack_mode::normal);
-        // An empty image is acknowledged apart from the download, as two replies.
+        // An empty image is acknowledged apart from the download, as two replies;
+        // what arrived meanwhile is taken afterwards.
         if (image_left == 0)
-            QTimer::singleShot(split_pause_ms, this, [this] { finish_image(); });
+            QTimer::singleShot(split_pause_ms, this, [this] {
+                finish_image();
+                take();
+            });
     }
 
     bool take_image()
