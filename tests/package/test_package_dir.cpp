@@ -6,7 +6,8 @@
 #include "package_maker.h"
 #include "scoped_workdir.h"
 
-namespace {
+namespace
+{
 
 const QString settings_message = QString::fromUtf8("错误: 配置文件打开失败!");
 const QString invalid_version = "error: invalid version from version file";
@@ -71,33 +72,27 @@ private slots:
 
 void test_package_dir::settings_file_at_start_up()
 {
-    {
+    struct start_up {
+        const char *config; // null: no settings file at all
+        QStringList messages;
+        QStringList entries; // "name format"
+    };
+    for (const start_up &c : {
+             start_up{nullptr, {settings_message}, {}},
+             start_up{"", {}, {}},
+             start_up{
+                 "app.bin 0\r\nfw.hex 16\n\nlast  1", {}, {"app.bin 0", "fw.hex 16", "last 0"}},
+         }) {
         scoped_workdir workdir;
+        if (c.config)
+            write_text("config", c.config);
         message_catcher catcher;
         Dialog d;
-        QCOMPARE(catcher.texts, QStringList({settings_message}));
-        QVERIFY(dialog_probe::config_entries(d).isEmpty());
-    }
-    {
-        scoped_workdir workdir;
-        write_text("config", "");
-        message_catcher catcher;
-        Dialog d;
-        QCOMPARE(catcher.texts, QStringList());
-        QVERIFY(dialog_probe::config_entries(d).isEmpty());
-    }
-    {
-        scoped_workdir workdir;
-        write_text("config", "app.bin 0\r\nfw.hex 16\n\nlast  1");
-        message_catcher catcher;
-        Dialog d;
-        QCOMPARE(catcher.texts, QStringList());
-        const auto &entries = dialog_probe::config_entries(d);
-        QCOMPARE(entries.size(), 3);
-        QCOMPARE(entries[0]->get_name(), QString("app.bin"));
-        QCOMPARE(entries[1]->get_format(), 16);
-        QCOMPARE(entries[2]->get_name(), QString("last"));
-        QCOMPARE(entries[2]->get_format(), 0);
+        QCOMPARE(catcher.texts, c.messages);
+        QStringList entries;
+        for (const file_info *entry : dialog_probe::config_entries(d))
+            entries << entry->get_name() + ' ' + QString::number(entry->get_format());
+        QCOMPARE(entries, c.entries);
     }
 }
 
@@ -162,8 +157,7 @@ void test_package_dir::directory_without_package_files()
     QVERIFY(dialog_probe::update_list(d).isEmpty());
     QVERIFY(dialog_probe::package_version(d).isEmpty());
     // The line keeps the last version that was read.
-    QCOMPARE(dialog_probe::widget<QLineEdit>(d, "lineEdit_new_version")->text(),
-             QString("c2.0.8"));
+    QCOMPARE(dialog_probe::widget<QLineEdit>(d, "lineEdit_new_version")->text(), QString("c2.0.8"));
 }
 
 void test_package_dir::text_that_names_no_directory()
