@@ -79,14 +79,10 @@ int attach(crypt_stream *stream, int size, const char *ciper_filename)
     stream->blocks = size / block_size + (size % block_size != 0);
     stream->block = 0;
     stream->shrunk = 0;
-    expand_key(file_key, stream->round_keys);
+    unsigned char round_keys[240];
+    expand_key(file_key, round_keys);
+    prepare_decrypt_key(round_keys, &stream->key);
     return 0;
-}
-
-void decrypt_blocks(unsigned char *data, int count, const unsigned char *round_keys)
-{
-    for (int i = 0; i < count; ++i)
-        decrypt_block(data + i * block_size, data + i * block_size, round_keys);
 }
 
 // Every block but the last, straight into out and decrypted there.
@@ -98,7 +94,7 @@ int read_inner_blocks(crypt_stream *stream, unsigned char *out, int capacity)
     size_t wanted = (size_t)count * block_size;
     size_t got = fread(out, 1, wanted, stream->fp);
     count = (int)(got / block_size);
-    decrypt_blocks(out, count, stream->round_keys);
+    decrypt_blocks(out, out, (size_t)count, stream->key);
     stream->block += count;
     stream->pos += count * block_size;
     if (got < wanted)
@@ -118,7 +114,7 @@ int read_last_block(crypt_stream *stream, unsigned char *out, int capacity)
         return 0;
     }
     unsigned char last[block_size];
-    decrypt_block(in, last, stream->round_keys);
+    decrypt_blocks(in, last, 1, stream->key);
     stream->block += 1;
     int keep = min_of(min_of(last_block_keep(last), stream->size - stream->pos), capacity);
     memcpy(out, last, (size_t)keep);

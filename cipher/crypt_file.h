@@ -23,7 +23,7 @@ struct crypt_stream {
     int blocks; // cipher blocks that length spans
     int block;  // cipher blocks read so far
     int shrunk; // the file ended before its length: nothing more is yielded
-    unsigned char round_keys[240];
+    decrypt_key key;
 };
 
 // Prints the console lines crypt_file prints for the same call and opens the file.
