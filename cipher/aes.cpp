@@ -81,11 +81,12 @@ inline uint32_t rotate_bytes(uint32_t w, int n)
     return w >> (8 * n) | w << (32 - 8 * n);
 }
 
-// Doubles each of the four bytes in GF(2^8): shift left, and reduce with 0x1B where the
-// high bit fell out. Branch-free, four bytes at once.
-inline uint32_t xtime(uint32_t w)
+// Doubles each byte of the word in GF(2^8): shift left, and reduce with 0x1B where the high
+// bit fell out. Branch-free, all bytes at once.
+template <typename word> inline word xtime(word w)
 {
-    return ((w & 0x7F7F7F7Fu) << 1) ^ (((w >> 7) & 0x01010101u) * 0x1B);
+    const word ones = word(~word(0)) / 0xFF; // 0x01 in every byte
+    return word((w & ones * 0x7F) << 1) ^ word(((w >> 7) & ones) * 0x1B);
 }
 
 // The products are shift-and-add over the coefficient's bits: with the doublings a, 2a,
@@ -295,23 +296,17 @@ inline void store_le64(unsigned char *p, uint64_t w)
     store_word(p + 4, uint32_t(w >> 32));
 }
 
-// Doubles each of the eight bytes in GF(2^8).
-inline uint64_t xtime64(uint64_t w)
-{
-    return ((w & 0x7F7F7F7F7F7F7F7Fu) << 1) ^ (((w >> 7) & 0x0101010101010101u) * 0x1B);
-}
-
 // InvMixColumns on the rows of a pair: the matrix 0E 0B 0D 09 is 02 03 01 01 times
 // 05 00 04 00, so a cheap premultiplication is followed by MixColumns.
 inline void inv_mix_rows(uint64_t a[4])
 {
-    const uint64_t u = xtime64(xtime64(a[0] ^ a[2]));
-    const uint64_t v = xtime64(xtime64(a[1] ^ a[3]));
+    const uint64_t u = xtime(xtime(a[0] ^ a[2]));
+    const uint64_t v = xtime(xtime(a[1] ^ a[3]));
     const uint64_t b0 = a[0] ^ u, b1 = a[1] ^ v, b2 = a[2] ^ u, b3 = a[3] ^ v;
     // Row j gets 02 b[j] + 03 b[j+1] + b[j+2] + b[j+3] = b[j] + t + 02 (b[j] + b[j+1]); the
     // four doublings add up to zero, so the last is the sum of the other three.
     const uint64_t t = b0 ^ b1 ^ b2 ^ b3;
-    const uint64_t d0 = xtime64(b0 ^ b1), d1 = xtime64(b1 ^ b2), d2 = xtime64(b2 ^ b3);
+    const uint64_t d0 = xtime(b0 ^ b1), d1 = xtime(b1 ^ b2), d2 = xtime(b2 ^ b3);
     a[0] = b0 ^ t ^ d0;
     a[1] = b1 ^ t ^ d1;
     a[2] = b2 ^ t ^ d2;
@@ -328,7 +323,8 @@ const size_t group_blocks = 2 * pairs_in_flight;
 #define NOT_INLINED __attribute__((noinline))
 #endif
 
-// InvShiftRows, InvSubBytes and AddRoundKey on the pairs in flight. Out of line on purpose:
+// InvShiftRows, InvSubBytes and AddRoundKey on the pairs in flight; from rows to rows it may
+// work in place, as each word then reads only itself. Out of line on purpose:
 // the bytes are then loaded from memory, one instruction each, where inlined code would shift
 // them out of the registers the linear layer left them in.
 template <layout from, layout to>
