@@ -81,12 +81,16 @@ inline uint32_t rotate_bytes(uint32_t w, int n)
     return w >> (8 * n) | w << (32 - 8 * n);
 }
 
-// Doubles each byte of the word in GF(2^8): shift left, and reduce with 0x1B where the high
-// bit fell out. Branch-free, all bytes at once.
-template <typename word> inline word xtime(word w)
+// Multiplies each byte of the word by 02 (shift 1) or 04 (shift 2) in GF(2^8), all bytes at
+// once and branch-free: the low bits move up, and each bit that falls out at the top comes
+// back reduced (x^8 = 1B, x^9 = 36).
+template <int shift, typename word> inline word times_x(word w)
 {
     const word ones = word(~word(0)) / 0xFF; // 0x01 in every byte
-    return word((w & ones * 0x7F) << 1) ^ word(((w >> 7) & ones) * 0x1B);
+    word product = word((w & ones * (0xFF >> shift)) << shift);
+    for (int bit = 8 - shift; bit < 8; ++bit)
+        product ^= word(((w >> bit) & ones) * (0x1B << (bit + shift - 8)));
+    return product;
 }
 
 // The products are shift-and-add over the coefficient's bits: with the doublings a, 2a,
@@ -94,16 +98,16 @@ template <typename word> inline word xtime(word w)
 // MixColumns, 02 03 01 01: row r gets 02*a[r] + 03*a[r+1] + a[r+2] + a[r+3].
 inline uint32_t mix_column(uint32_t a)
 {
-    const uint32_t a2 = xtime(a);
+    const uint32_t a2 = times_x<1>(a);
     return a2 ^ rotate_bytes(a2 ^ a, 1) ^ rotate_bytes(a, 2) ^ rotate_bytes(a, 3);
 }
 
 // InvMixColumns, 0E 0B 0D 09: 0E = 8+4+2, 0B = 8+2+1, 0D = 8+4+1, 09 = 8+1.
 inline uint32_t inv_mix_column(uint32_t a)
 {
-    const uint32_t a2 = xtime(a);
-    const uint32_t a4 = xtime(a2);
-    const uint32_t a8 = xtime(a4);
+    const uint32_t a2 = times_x<1>(a);
+    const uint32_t a4 = times_x<1>(a2);
+    const uint32_t a8 = times_x<1>(a4);
     return (a8 ^ a4 ^ a2) ^ rotate_bytes(a8 ^ a2 ^ a, 1) ^ rotate_bytes(a8 ^ a4 ^ a, 2) ^
            rotate_bytes(a8 ^ a, 3);
 }
@@ -181,7 +185,7 @@ void expand_key(const unsigned char *key, unsigned char *round_keys)
         uint32_t temp = w[i - 1];
         if (i % key_words == 0) {
             temp = sub_word(rotate_bytes(temp, 1), sbox) ^ rcon;
-            rcon = xtime(rcon);
+            rcon = times_x<1>(rcon);
         } else if (i % key_words == 4) {
             temp = sub_word(temp, sbox);
         }
@@ -300,13 +304,13 @@ inline void store_le64(unsigned char *p, uint64_t w)
 // 05 00 04 00, so a cheap premultiplication is followed by MixColumns.
 inline void inv_mix_rows(uint64_t a[4])
 {
-    const uint64_t u = xtime(xtime(a[0] ^ a[2]));
-    const uint64_t v = xtime(xtime(a[1] ^ a[3]));
+    const uint64_t u = times_x<2>(a[0] ^ a[2]);
+    const uint64_t v = times_x<2>(a[1] ^ a[3]);
     const uint64_t b0 = a[0] ^ u, b1 = a[1] ^ v, b2 = a[2] ^ u, b3 = a[3] ^ v;
     // Row j gets 02 b[j] + 03 b[j+1] + b[j+2] + b[j+3] = b[j] + t + 02 (b[j] + b[j+1]); the
     // four doublings add up to zero, so the last is the sum of the other three.
     const uint64_t t = b0 ^ b1 ^ b2 ^ b3;
-    const uint64_t d0 = xtime(b0 ^ b1), d1 = xtime(b1 ^ b2), d2 = xtime(b2 ^ b3);
+    const uint64_t d0 = times_x<1>(b0 ^ b1), d1 = times_x<1>(b1 ^ b2), d2 = times_x<1>(b2 ^ b3);
     a[0] = b0 ^ t ^ d0;
     a[1] = b1 ^ t ^ d1;
     a[2] = b2 ^ t ^ d2;
