@@ -24,6 +24,11 @@ const int status_column = 3;
 // well within one reply wait, large enough to keep a fast one busy.
 const int send_buffer_bytes = 128 * 1024;
 
+QString changed_message(const QString &file_name)
+{
+    return "error: file " + file_name + " changed since it was listed!";
+}
+
 QString quoted(const QString &text)
 {
     return "\"" + text + "\"";
@@ -53,7 +58,7 @@ bool image_length_valid(const file_info &entry, const QString &file_name, int pa
         return false;
     }
     if (QFileInfo(entry.get_name()).size() != entry.get_size()) {
-        show_error("error: file " + file_name + " changed since it was listed!");
+        show_error(changed_message(file_name));
         return false;
     }
     return true;
@@ -96,8 +101,7 @@ bool send_image(tcp_device &device, const QString &name, const QString &file_nam
     case image_result::sent:
         return true;
     case image_result::file_changed:
-        return stop_out_of_step(device,
-                                "error: file " + file_name + " changed since it was listed!");
+        return stop_out_of_step(device, changed_message(file_name));
     case image_result::no_memory:
         return stop_out_of_step(device, "Decried memory is NULL");
     case image_result::stalled:

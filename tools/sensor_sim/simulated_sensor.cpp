@@ -41,7 +41,11 @@ public:
     {
         socket->setParent(this);
         connect(socket, &QTcpSocket::readyRead, this, [this] { take(); });
-        connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+        // An image cut short by either side is recorded as far as it came.
+        connect(socket, &QTcpSocket::disconnected, this, [this] {
+            end_image();
+            deleteLater();
+        });
         if (config.image_read_rate > 0 || config.stall_after_image_bytes >= 0)
             throttle();
     }
@@ -175,7 +179,7 @@ private:
             image.reads << piece.size();
         image_left -= piece.size();
         if (drops) {
-            owner.record_image(image);
+            end_image();
             socket->abort();
             return false;
         }
@@ -184,13 +188,20 @@ private:
         return true;
     }
 
-    void finish_image()
+    // Records the image once, however it ended; false when it was recorded before.
+    bool end_image()
     {
         if (!image_active)
-            return;
+            return false;
         image_active = false;
         owner.record_image(image);
-        acknowledge(faulty ? config.image_ack : ack_mode::normal);
+        return true;
+    }
+
+    void finish_image()
+    {
+        if (end_image())
+            acknowledge(faulty ? config.image_ack : ack_mode::normal);
     }
 
     void acknowledge(ack_mode mode)
