@@ -328,9 +328,9 @@ const size_t group_blocks = 2 * pairs_in_flight;
 #endif
 
 // InvShiftRows, InvSubBytes and AddRoundKey on the pairs in flight; from rows to rows it may
-// work in place, as each word then reads only itself. Out of line on purpose:
-// the bytes are then loaded from memory, one instruction each, where inlined code would shift
-// them out of the registers the linear layer left them in.
+// work in place, as each word then reads only itself. Out of line on purpose: the bytes are
+// then loaded from memory, one instruction each, where inlined code would shift them out of
+// the registers the linear layer left them in.
 template <layout from, layout to>
 NOT_INLINED void inv_sub_shift_pairs(const uint64_t in[][4], uint64_t out[][4],
                                      const uint64_t key[4])
@@ -339,6 +339,7 @@ NOT_INLINED void inv_sub_shift_pairs(const uint64_t in[][4], uint64_t out[][4],
         inv_sub_shift_add<from, to>(in[p], out[p], key, std::make_index_sequence<4>());
 }
 
+// group_blocks blocks; in and out may be the same.
 void decrypt_group(const unsigned char *in, unsigned char *out, const uint64_t keys[15][4])
 {
     uint64_t s[pairs_in_flight][4], t[pairs_in_flight][4];
