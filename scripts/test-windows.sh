@@ -21,5 +21,9 @@ cleanup() {
 trap cleanup EXIT
 export DISPLAY=":$display"
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
-[ -d "$WINEPREFIX/drive_c" ] || "$wine_dir/wine64" wineboot -i >/dev/null 2>&1
+# The wine server and its services outlive the program that starts them and
+# keep its output open: start them here, or CTest waits on the first test
+# until the last one ends.
+"$wine_dir/wineserver" -p >/dev/null 2>&1
+"$wine_dir/wine64" wineboot -i >/dev/null 2>&1
 ctest --test-dir "$build_dir" --output-on-failure -j2

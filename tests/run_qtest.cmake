@@ -2,6 +2,7 @@
 # under wine, a Qt Test program's output does not reach a redirected stdout, so
 # it goes to LOG first. Fails when any test function failed.
 #   cmake -DEMULATOR=... -DPROGRAM=... -DLOG=... -P run_qtest.cmake
+file(REMOVE ${LOG})
 execute_process(COMMAND ${EMULATOR} ${PROGRAM} -o ${LOG},txt RESULT_VARIABLE result)
 if(EXISTS ${LOG})
   file(READ ${LOG} log)

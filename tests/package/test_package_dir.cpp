@@ -60,7 +60,6 @@ class test_package_dir : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void settings_file_at_start_up();
     void table_and_readers_for_a_package();
     void directory_without_package_files();
@@ -70,13 +69,6 @@ private slots:
     void reader_failures();
     void browse_runs_the_handler_again();
 };
-
-void test_package_dir::initTestCase()
-{
-    // The tool asks with the platform's own chooser; on Windows that is a native window,
-    // which a test cannot answer. Qt's own chooser takes the same request everywhere.
-    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-}
 
 void test_package_dir::settings_file_at_start_up()
 {
