@@ -1,6 +1,9 @@
 #include "cipher/aes.h"
+#include "cipher/aes_hardware.h"
 
 #include <cstdint>
+#include <cstring>
+#include <utility>
 
 const unsigned char file_key[32] = {
     0x5A, 0xC3, 0x91, 0x0E, 0x7D, 0x24, 0xB8, 0x6F, 0x13, 0xE9, 0x42, 0xA6, 0xD0, 0x3B, 0x87, 0x1C,
@@ -78,11 +81,16 @@ inline uint32_t rotate_bytes(uint32_t w, int n)
     return w >> (8 * n) | w << (32 - 8 * n);
 }
 
-// Doubles each of the four bytes in GF(2^8): shift left, and reduce with 0x1B where the
-// high bit fell out. Branch-free, four bytes at once.
-inline uint32_t xtime(uint32_t w)
+// Multiplies each byte of the word by 02 (shift 1) or 04 (shift 2) in GF(2^8), all bytes at
+// once and branch-free: the low bits move up, and each bit that falls out at the top comes
+// back reduced (x^8 = 1B, x^9 = 36).
+template <int shift, typename word> inline word times_x(word w)
 {
-    return ((w & 0x7F7F7F7Fu) << 1) ^ (((w >> 7) & 0x01010101u) * 0x1B);
+    const word ones = word(~word(0)) / 0xFF; // 0x01 in every byte
+    word product = word((w & ones * (0xFF >> shift)) << shift);
+    for (int bit = 8 - shift; bit < 8; ++bit)
+        product ^= word(((w >> bit) & ones) * (0x1B << (bit + shift - 8)));
+    return product;
 }
 
 // The products are shift-and-add over the coefficient's bits: with the doublings a, 2a,
@@ -90,16 +98,16 @@ inline uint32_t xtime(uint32_t w)
 // MixColumns, 02 03 01 01: row r gets 02*a[r] + 03*a[r+1] + a[r+2] + a[r+3].
 inline uint32_t mix_column(uint32_t a)
 {
-    const uint32_t a2 = xtime(a);
+    const uint32_t a2 = times_x<1>(a);
     return a2 ^ rotate_bytes(a2 ^ a, 1) ^ rotate_bytes(a, 2) ^ rotate_bytes(a, 3);
 }
 
 // InvMixColumns, 0E 0B 0D 09: 0E = 8+4+2, 0B = 8+2+1, 0D = 8+4+1, 09 = 8+1.
 inline uint32_t inv_mix_column(uint32_t a)
 {
-    const uint32_t a2 = xtime(a);
-    const uint32_t a4 = xtime(a2);
-    const uint32_t a8 = xtime(a4);
+    const uint32_t a2 = times_x<1>(a);
+    const uint32_t a4 = times_x<1>(a2);
+    const uint32_t a8 = times_x<1>(a4);
     return (a8 ^ a4 ^ a2) ^ rotate_bytes(a8 ^ a2 ^ a, 1) ^ rotate_bytes(a8 ^ a4 ^ a, 2) ^
            rotate_bytes(a8 ^ a, 3);
 }
@@ -177,7 +185,7 @@ void expand_key(const unsigned char *key, unsigned char *round_keys)
         uint32_t temp = w[i - 1];
         if (i % key_words == 0) {
             temp = sub_word(rotate_bytes(temp, 1), sbox) ^ rcon;
-            rcon = xtime(rcon);
+            rcon = times_x<1>(rcon);
         } else if (i % key_words == 4) {
             temp = sub_word(temp, sbox);
         }
@@ -215,4 +223,199 @@ void decrypt_block(const unsigned char *in, unsigned char *out, const unsigned c
     substitute_shifted(s, 3, inv_sbox);
     add_round_key(s, round_keys, 0);
     store_state(s, out);
+}
+
+// Multi-block decryption. A pair of blocks is held in four 64-bit words, in one of two
+// layouts; slot s is bits 8(s mod 8) .. 8(s mod 8)+7 of word s div 8.
+// - block layout: byte k of the pair (16 per block) in slot k, as loaded from memory;
+// - row layout: row j, column c of block b in slot 8j + 4b + c, so a word is a state row of
+//   both blocks and MixColumns works on whole rows, eight bytes at a time, with no rotations.
+// The byte substitutions move every byte anyway, so they also change layout for free: the
+// first one goes from block to row layout, the last one back.
+namespace
+{
+
+enum class layout { blocks, rows };
+
+struct position {
+    size_t block, row, column;
+};
+
+constexpr size_t slot_of(layout l, position p)
+{
+    return l == layout::rows ? 8 * p.row + 4 * p.block + p.column
+                             : 16 * p.block + 4 * p.column + p.row;
+}
+
+constexpr position position_of(layout l, size_t s)
+{
+    return l == layout::rows ? position{(s >> 2) & 1, s >> 3, s & 3}
+                             : position{s >> 4, s & 3, (s >> 2) & 3};
+}
+
+// The slot whose byte InvShiftRows brings to slot s of layout `to`: row j, column c takes
+// the byte of column c - j.
+constexpr size_t inv_shift_source(layout from, layout to, size_t s)
+{
+    const position p = position_of(to, s);
+    return slot_of(from, {p.block, p.row, (p.column - p.row) & 3});
+}
+
+// The byte in a slot, read from memory with one load rather than shifted out of a register.
+inline unsigned slot_byte(const uint64_t words[4], size_t s)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    const size_t k = 7 - s % 8;
+#else
+    const size_t k = s % 8;
+#endif
+    return reinterpret_cast<const unsigned char *>(words + s / 8)[k];
+}
+
+// Word w of InvShiftRows with InvSubBytes; the slots are template arguments so that every
+// shift and offset is a constant.
+template <layout from, layout to, size_t w, size_t... k>
+inline uint64_t inv_sub_shift_word(const uint64_t in[4], std::index_sequence<k...>)
+{
+    return ((uint64_t(inv_sbox[slot_byte(in, inv_shift_source(from, to, 8 * w + k))]) << 8 * k) |
+            ...);
+}
+
+// InvShiftRows, InvSubBytes and AddRoundKey.
+template <layout from, layout to, size_t... w>
+inline void inv_sub_shift_add(const uint64_t in[4], uint64_t out[4], const uint64_t key[4],
+                              std::index_sequence<w...>)
+{
+    ((out[w] = inv_sub_shift_word<from, to, w>(in, std::make_index_sequence<8>()) ^ key[w]), ...);
+}
+
+inline uint64_t load_le64(const unsigned char *p)
+{
+    return uint64_t(load_word(p)) | uint64_t(load_word(p + 4)) << 32;
+}
+
+inline void store_le64(unsigned char *p, uint64_t w)
+{
+    store_word(p, uint32_t(w));
+    store_word(p + 4, uint32_t(w >> 32));
+}
+
+// InvMixColumns on the rows of a pair: the matrix 0E 0B 0D 09 is 02 03 01 01 times
+// 05 00 04 00, so a cheap premultiplication is followed by MixColumns.
+inline void inv_mix_rows(uint64_t a[4])
+{
+    const uint64_t u = times_x<2>(a[0] ^ a[2]);
+    const uint64_t v = times_x<2>(a[1] ^ a[3]);
+    const uint64_t b0 = a[0] ^ u, b1 = a[1] ^ v, b2 = a[2] ^ u, b3 = a[3] ^ v;
+    // Row j gets 02 b[j] + 03 b[j+1] + b[j+2] + b[j+3] = b[j] + t + 02 (b[j] + b[j+1]); the
+    // four doublings add up to zero, so the last is the sum of the other three.
+    const uint64_t t = b0 ^ b1 ^ b2 ^ b3;
+    const uint64_t d0 = times_x<1>(b0 ^ b1), d1 = times_x<1>(b1 ^ b2), d2 = times_x<1>(b2 ^ b3);
+    a[0] = b0 ^ t ^ d0;
+    a[1] = b1 ^ t ^ d1;
+    a[2] = b2 ^ t ^ d2;
+    a[3] = b3 ^ t ^ d0 ^ d1 ^ d2;
+}
+
+// Independent pairs go through each round together, so that their lookups overlap.
+const size_t pairs_in_flight = 2;
+const size_t group_blocks = 2 * pairs_in_flight;
+
+#if defined(_MSC_VER)
+#define NOT_INLINED __declspec(noinline)
+#else
+#define NOT_INLINED __attribute__((noinline))
+#endif
+
+// InvShiftRows, InvSubBytes and AddRoundKey on the pairs in flight; from rows to rows it may
+// work in place, as each word then reads only itself. Out of line on purpose: the bytes are
+// then loaded from memory, one instruction each, where inlined code would shift them out of
+// the registers the linear layer left them in.
+template <layout from, layout to>
+NOT_INLINED void inv_sub_shift_pairs(const uint64_t in[][4], uint64_t out[][4],
+                                     const uint64_t key[4])
+{
+    for (size_t p = 0; p < pairs_in_flight; ++p)
+        inv_sub_shift_add<from, to>(in[p], out[p], key, std::make_index_sequence<4>());
+}
+
+// group_blocks blocks; in and out may be the same.
+void decrypt_group(const unsigned char *in, unsigned char *out, const uint64_t keys[15][4])
+{
+    uint64_t s[pairs_in_flight][4], t[pairs_in_flight][4];
+    for (size_t p = 0; p < pairs_in_flight; ++p)
+        for (int i = 0; i < 4; ++i)
+            s[p][i] = load_le64(in + 32 * p + 8 * i) ^ keys[rounds][i];
+    inv_sub_shift_pairs<layout::blocks, layout::rows>(s, t, keys[rounds - 1]);
+    for (int round = rounds - 2; round >= 1; --round) {
+        for (size_t p = 0; p < pairs_in_flight; ++p)
+            inv_mix_rows(t[p]);
+        inv_sub_shift_pairs<layout::rows, layout::rows>(t, t, keys[round]);
+    }
+    for (size_t p = 0; p < pairs_in_flight; ++p)
+        inv_mix_rows(t[p]);
+    inv_sub_shift_pairs<layout::rows, layout::blocks>(t, s, keys[0]);
+    for (size_t p = 0; p < pairs_in_flight; ++p)
+        for (int i = 0; i < 4; ++i)
+            store_le64(out + 32 * p + 8 * i, s[p][i]);
+}
+
+} // namespace
+
+void prepare_decrypt_key(const unsigned char *round_keys, decrypt_key *key)
+{
+    for (int r = 0; r <= rounds; ++r) {
+        // Rounds 0 and 14 meet the state in block layout, the others in row layout.
+        const layout l = r == 0 || r == rounds ? layout::blocks : layout::rows;
+        for (size_t i = 0; i < 4; ++i) {
+            uint64_t w = 0;
+            for (size_t k = 0; k < 8; ++k) {
+                const position p = position_of(l, 8 * i + k);
+                w |= uint64_t(round_keys[16 * r + 4 * p.column + p.row]) << 8 * k;
+            }
+            key->words[r][i] = w;
+        }
+    }
+    // The instructions apply InvMixColumns before adding the key, so the inner keys go
+    // through it too.
+    for (int r = 0; r <= rounds; ++r) {
+        const unsigned char *k = round_keys + 16 * (rounds - r);
+        for (int c = 0; c < 4; ++c) {
+            const uint32_t w = load_word(k + 4 * c);
+            store_word(key->hardware[r] + 4 * c, r == 0 || r == rounds ? w : inv_mix_column(w));
+        }
+    }
+}
+
+aes_path fastest_aes_path()
+{
+#ifdef CORVALEN_AES_NI
+    static const aes_path fastest =
+        processor_has_aes_ni() ? aes_path::hardware : aes_path::portable;
+    return fastest;
+#else
+    return aes_path::portable;
+#endif
+}
+
+void decrypt_blocks(const unsigned char *in, unsigned char *out, size_t blocks,
+                    const decrypt_key &key, [[maybe_unused]] aes_path path)
+{
+#ifdef CORVALEN_AES_NI
+    if (path == aes_path::hardware && fastest_aes_path() == aes_path::hardware) {
+        decrypt_blocks_aes_ni(in, out, blocks, key.hardware);
+        return;
+    }
+#endif
+    for (; blocks >= group_blocks; blocks -= group_blocks) {
+        decrypt_group(in, out, key.words);
+        in += 16 * group_blocks;
+        out += 16 * group_blocks;
+    }
+    if (blocks > 0) {
+        unsigned char last[16 * group_blocks] = {0};
+        memcpy(last, in, 16 * blocks);
+        decrypt_group(last, last, key.words);
+        memcpy(out, last, 16 * blocks);
+    }
 }

@@ -1,7 +1,6 @@
 #include "cipher/crypt_file.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,13 +27,18 @@ int last_block_keep(const unsigned char *block)
     return pad < block_size ? block_size - pad : 0;
 }
 
-} // namespace
+int min_of(int a, int b)
+{
+    return a < b ? a : b;
+}
 
-int crypt_file(const char *cmd, const char *file, unsigned char **plain)
+// The steps both entries begin with: the argument check, the command and file lines, and the
+// file's length. Returns the length, or -1 after the message.
+int announce(const char *cmd, const char *file)
 {
     if (cmd == NULL || file == NULL) {
         puts("参数非法");
-        return 1;
+        return -1;
     }
     printf("cmd: %s\n", cmd);
     printf("file: %s\n", file);
@@ -42,15 +46,89 @@ int crypt_file(const char *cmd, const char *file, unsigned char **plain)
     FILE *fp = fopen(file, "rb");
     if (fp == NULL) {
         puts("file open fail.");
-        return 1;
+        return -1;
     }
     int size = file_size(fp);
     fclose(fp);
     if (size < 0) {
         puts("file open fail.");
-        return 1;
+        return -1;
     }
     printf("size %d\n", size);
+    return size;
+}
+
+bool refuses(const char *cmd)
+{
+    if (strcmp(cmd, "encry") != 0)
+        return false;
+    puts("Encry not support");
+    return true;
+}
+
+// Opens the file for reading size bytes of plain data; 1 after the message when it does not.
+int attach(crypt_stream *stream, int size, const char *ciper_filename)
+{
+    stream->fp = fopen(ciper_filename, "rb");
+    if (stream->fp == NULL) {
+        puts("error: could not open ciper_filename file to read data.");
+        return 1;
+    }
+    stream->size = size;
+    stream->pos = 0;
+    stream->blocks = size / block_size + (size % block_size != 0);
+    stream->block = 0;
+    stream->shrunk = 0;
+    unsigned char round_keys[240];
+    expand_key(file_key, round_keys);
+    prepare_decrypt_key(round_keys, &stream->key);
+    return 0;
+}
+
+// Every block but the last, straight into out and decrypted there.
+int read_inner_blocks(crypt_stream *stream, unsigned char *out, int capacity)
+{
+    int count = min_of(capacity / block_size, stream->blocks - 1 - stream->block);
+    if (count <= 0)
+        return 0;
+    size_t wanted = (size_t)count * block_size;
+    size_t got = fread(out, 1, wanted, stream->fp);
+    count = (int)(got / block_size);
+    decrypt_blocks(out, out, (size_t)count, stream->key);
+    stream->block += count;
+    stream->pos += count * block_size;
+    if (got < wanted)
+        stream->shrunk = 1;
+    return count * block_size;
+}
+
+// The last block keeps only what its padding byte says, and never more than the length
+// measured: a short or grown file must not push writes past it.
+int read_last_block(crypt_stream *stream, unsigned char *out, int capacity)
+{
+    if (stream->block != stream->blocks - 1 || capacity <= 0)
+        return 0;
+    unsigned char in[block_size] = {0};
+    if (fread(in, 1, block_size, stream->fp) == 0) {
+        stream->shrunk = 1;
+        return 0;
+    }
+    unsigned char last[block_size];
+    decrypt_blocks(in, last, 1, stream->key);
+    stream->block += 1;
+    int keep = min_of(min_of(last_block_keep(last), stream->size - stream->pos), capacity);
+    memcpy(out, last, (size_t)keep);
+    stream->pos += keep;
+    return keep;
+}
+
+} // namespace
+
+int crypt_file(const char *cmd, const char *file, unsigned char **plain)
+{
+    int size = announce(cmd, file);
+    if (size < 0)
+        return 1;
 
     // One zero byte more than the file, so the plain text always reads as terminated text.
     *plain = (unsigned char *)calloc((size_t)size + 1, 1);
@@ -58,10 +136,8 @@ int crypt_file(const char *cmd, const char *file, unsigned char **plain)
         puts("Malloc plain memory fail\r");
         return 1;
     }
-    if (strcmp(cmd, "encry") == 0) {
-        puts("Encry not support");
+    if (refuses(cmd))
         return 1;
-    }
     printf("Decry %s\n", file);
     decrypt_file(*plain, size, file);
     return 0;
@@ -73,31 +149,44 @@ void decrypt_file(unsigned char *plain, int size, const char *ciper_filename)
         puts("error: plain memory NULL\r");
         return;
     }
-    FILE *fp = fopen(ciper_filename, "rb");
-    if (fp == NULL) {
-        puts("error: could not open ciper_filename file to read data.");
+    crypt_stream stream;
+    if (attach(&stream, size, ciper_filename) != 0)
         return;
-    }
-    unsigned char in[block_size] = {0};
-    unsigned char out[block_size];
-    unsigned char round_keys[240];
-    expand_key(file_key, round_keys);
-
-    // Only the blocks measured by size are read, and no copy runs past size bytes: the file
-    // may have changed since it was measured, and a short last block keeps at most its length.
-    int blocks = size > 0 ? size / block_size + (size % block_size != 0) : 0;
     int pos = 0;
-    for (int k = 1; k <= blocks && fread(in, 1, block_size, fp) > 0; ++k) {
-        decrypt_block(in, out, round_keys);
-        int keep = k == blocks ? last_block_keep(out) : block_size;
-        if (keep > size - pos)
-            keep = size - pos;
-        memcpy(plain + pos, out, (size_t)keep);
-        pos += keep;
-        memset(in, 0, sizeof in);
-    }
+    for (int n; (n = crypt_stream_read(&stream, plain + pos, size - pos)) > 0;)
+        pos += n;
     // A file that shrank since it was measured leaves the rest of the buffer zero, not stale.
-    if (pos < size)
-        memset(plain + pos, 0, (size_t)(size - pos));
-    fclose(fp);
+    memset(plain + pos, 0, (size_t)(size - pos));
+    crypt_stream_close(&stream);
+}
+
+int crypt_stream_open(crypt_stream *stream, const char *cmd, const char *file)
+{
+    int size = announce(cmd, file);
+    if (size < 0 || refuses(cmd))
+        return 1;
+    printf("Decry %s\n", file);
+    return attach(stream, size, file);
+}
+
+int crypt_stream_read(crypt_stream *stream, unsigned char *out, int capacity)
+{
+    if (stream->shrunk)
+        return 0;
+    int n = read_inner_blocks(stream, out, capacity);
+    if (stream->shrunk)
+        return n;
+    n += read_last_block(stream, out + n, capacity - n);
+    if (stream->shrunk || stream->block < stream->blocks)
+        return n;
+    int zeros = min_of(capacity - n, stream->size - stream->pos);
+    memset(out + n, 0, (size_t)zeros);
+    stream->pos += zeros;
+    return n + zeros;
+}
+
+void crypt_stream_close(crypt_stream *stream)
+{
+    fclose(stream->fp);
+    stream->fp = NULL;
 }

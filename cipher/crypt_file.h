@@ -1,6 +1,8 @@
 #ifndef CRYPT_FILE_H
 #define CRYPT_FILE_H
 
+#include <cstdio>
+
 #include "cipher/aes.h"
 
 // Turns an encrypted package file into a new plain buffer owned by the caller: the file's
@@ -10,5 +12,29 @@ int crypt_file(const char *cmd, const char *file, unsigned char **plain);
 
 // Decrypts the file into plain, which holds at least size bytes.
 void decrypt_file(unsigned char *plain, int size, const char *ciper_filename);
+
+// An encrypted file decrypted piece by piece, for images too large to hold whole. It yields
+// the bytes of crypt_file's buffer: the plain text, then zeros up to the length the file had
+// when it was opened.
+struct crypt_stream {
+    FILE *fp;
+    int size;   // the file's length when it was opened: how many bytes the stream yields
+    int pos;    // bytes yielded so far
+    int blocks; // cipher blocks that length spans
+    int block;  // cipher blocks read so far
+    int shrunk; // the file ended before its length: nothing more is yielded
+    decrypt_key key;
+};
+
+// Prints the console lines crypt_file prints for the same call and opens the file.
+// Returns 0, or 1 after crypt_file's message when the file cannot be read or cmd refuses.
+int crypt_stream_open(crypt_stream *stream, const char *cmd, const char *file);
+
+// Decrypts the next bytes into out: capacity bytes when that many are left, else all that
+// are. capacity is a multiple of 16, or at least what is left. Returns the count; 0 at the
+// end, or short when the file shrank since it was opened.
+int crypt_stream_read(crypt_stream *stream, unsigned char *out, int capacity);
+
+void crypt_stream_close(crypt_stream *stream);
 
 #endif

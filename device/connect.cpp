@@ -20,6 +20,44 @@ const char *const address_message =
     "error: invalid IP address.\r\nnote:\r\n1) IP should contain four decimal numbers seprated "
     "by '.'\r\n2) every decimal number should stand at [0, 255]";
 
+// Reads the log reply and finds the version in it; empty when there is none.
+QString version_in_log(QAbstractSocket &device)
+{
+    const QDeadlineTimer deadline(reply_deadline_ms);
+    QByteArray buffer;
+    while (buffer.size() < log_header_size) {
+        if (!read_more(device, buffer, deadline)) {
+            qDebug() << "no log header" << buffer.size();
+            return {};
+        }
+    }
+    const quint32 length = log_length(buffer);
+    if (length > max_log_size) {
+        qDebug() << "log length" << length << "refused";
+        return {};
+    }
+    buffer.remove(0, log_header_size);
+    // One more read even when the payload is already there.
+    do {
+        if (!read_more(device, buffer, deadline))
+            break;
+    } while (static_cast<quint32>(buffer.size()) < length);
+    // A log cut short by a silent or lost sensor is no answer.
+    if (static_cast<quint32>(buffer.size()) < length) {
+        qDebug() << "log incomplete" << buffer.size() << "of" << length;
+        return {};
+    }
+
+    const QString version = find_lidar_version(buffer);
+    if (version.isEmpty()) {
+        qDebug() << "not found version";
+        return {};
+    }
+    qDebug() << "log size" << buffer.size() << "version at"
+             << buffer.lastIndexOf(version.toLatin1()) << version;
+    return version;
+}
+
 } // namespace
 
 void Dialog::on_pushButton_connect_clicked()
@@ -50,40 +88,12 @@ void Dialog::on_pushButton_connect_clicked()
 
 QString Dialog::get_lidar_version()
 {
-    if (!device_result_ok(device->send_cmd_readlog(), "error: command send failed!"))
-        return {};
-
-    const QDeadlineTimer deadline(reply_deadline_ms);
-    QByteArray buffer;
-    while (buffer.size() < log_header_size) {
-        if (!read_more(*device, buffer, deadline)) {
-            qDebug() << "no log header" << buffer.size();
-            return {};
-        }
-    }
-    const quint32 length = log_length(buffer);
-    if (length > max_log_size) {
-        qDebug() << "log length" << length << "refused";
-        return {};
-    }
-    buffer.remove(0, log_header_size);
-    // One more read even when the payload is already there.
-    do {
-        if (!read_more(*device, buffer, deadline))
-            break;
-    } while (static_cast<quint32>(buffer.size()) < length);
-    // A log cut short by a silent or lost sensor is no answer.
-    if (static_cast<quint32>(buffer.size()) < length) {
-        qDebug() << "log incomplete" << buffer.size() << "of" << length;
-        return {};
-    }
-
-    const QString version = find_lidar_version(buffer);
-    if (version.isEmpty()) {
-        qDebug() << "not found version";
-        return {};
-    }
-    qDebug() << "log size" << buffer.size() << "version at"
-             << buffer.lastIndexOf(version.toLatin1()) << version;
+    const QString version =
+        device_result_ok(device->send_cmd_readlog(), "error: command send failed!")
+            ? version_in_log(*device)
+            : QString();
+    // Whatever went wrong may leave log bytes unread: the next connect dials anew instead.
+    if (version.isEmpty())
+        device->abort();
     return version;
 }

@@ -47,8 +47,10 @@ QByteArray tcp_device::send_cmd_version()
     const QDeadlineTimer deadline(reply_deadline_ms);
     QByteArray reply;
     while (!is_complete_version_reply(reply))
-        if (!read_more(*this, reply, deadline))
+        if (!read_more(*this, reply, deadline)) {
+            abort();
             return {};
+        }
     return reply;
 }
 
@@ -85,6 +87,7 @@ int tcp_device::recv_ack(int expected_size, int expected_value)
     if (value == expected_value && reply.size() == expected_size)
         return 0;
     qDebug() << "ack" << value << "size" << reply.size();
+    abort();
     return 1;
 }
 
@@ -97,5 +100,6 @@ int tcp_device::recv_data(int expected_size, QByteArray &data)
     if (data.size() == expected_size)
         return 0;
     qDebug() << "data" << data.toHex() << data.size();
+    abort();
     return 1;
 }

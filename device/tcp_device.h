@@ -6,7 +6,8 @@
 #include <QTcpSocket>
 
 // The link to the sensor: 50-byte command frames and the checks of its short
-// replies. Results: 0 done, 1 failed, 2 not connected.
+// replies. Results: 0 done, 1 failed, 2 not connected. A reply check that fails or gives up
+// aborts the link, so that no late byte of that reply is read as the answer to a later command.
 class tcp_device : public QTcpSocket
 {
 public:

@@ -1,3 +1,4 @@
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,15 +10,24 @@
 #include "app/dialog.h"
 #include "app/messages.h"
 #include "device/tcp_device.h"
-#include "package/package_text.h"
 #include "package/update_list.h"
 #include "package/version.h"
-#include "upgrade/image_writer.h"
 #include "ui_dialog.h"
+#include "upgrade/image_writer.h"
+#include "upgrade/input_blocker.h"
 
-namespace {
+namespace
+{
 
 const int status_column = 3;
+// The system's send queue while an image streams: small enough that a slow link drains it
+// well within one reply wait, large enough to keep a fast one busy.
+const int send_buffer_bytes = 128 * 1024;
+
+QString changed_message(const QString &file_name)
+{
+    return "error: file " + file_name + " changed since it was listed!";
+}
 
 QString quoted(const QString &text)
 {
@@ -48,7 +58,7 @@ bool image_length_valid(const file_info &entry, const QString &file_name, int pa
         return false;
     }
     if (QFileInfo(entry.get_name()).size() != entry.get_size()) {
-        show_error("error: file " + file_name + " changed since it was listed!");
+        show_error(changed_message(file_name));
         return false;
     }
     return true;
@@ -64,6 +74,40 @@ void mark_finished(QTableWidget *table, int row)
     set_status(table, row, "finished");
     for (int column = 0; column < table->columnCount(); ++column)
         table->item(row, column)->setData(Qt::BackgroundRole, QColor(Qt::green));
+}
+
+// Stops a run whose link is out of step: the sensor waits for an image that will not come
+// whole, so nothing it sends later may be taken as an answer.
+bool stop_out_of_step(tcp_device &device, const QString &message)
+{
+    device.abort();
+    show_error(message);
+    return false;
+}
+
+// Streams the image after the sensor took the download; false once a failure has been
+// reported and the link closed.
+bool send_image(tcp_device &device, const QString &name, const QString &file_name, int length)
+{
+    crypt_stream image;
+    if (crypt_stream_open(&image, "decry", name.toLocal8Bit().constData()) != 0)
+        return stop_out_of_step(device, "Decry Fail");
+    // "Left the tool" should mean "on the wire": the system's queue stays short.
+    device.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, send_buffer_bytes);
+    const image_result result =
+        write_image(device, image, length, [] { QCoreApplication::processEvents(); });
+    crypt_stream_close(&image);
+    switch (result) {
+    case image_result::sent:
+        return true;
+    case image_result::file_changed:
+        return stop_out_of_step(device, changed_message(file_name));
+    case image_result::no_memory:
+        return stop_out_of_step(device, "Decried memory is NULL");
+    case image_result::stalled:
+        break;
+    }
+    return stop_out_of_step(device, "rror: Lidar not prepared!");
 }
 
 // Sends one package file; false once a failure has been reported.
@@ -100,10 +144,8 @@ bool upgrade_file(tcp_device &device, const file_info &entry, const QString &pac
 
     qDebug() << "send file data";
     set_status(table, row, "upgrading");
-    const plain_buffer image = decrypt_package_file(name);
-    if (!image)
+    if (!send_image(device, name, file_name, length))
         return false;
-    write_image(device, image.get(), length);
     qDebug() << "\t--ok";
     qDebug() << "upgrade" << name;
 
@@ -136,9 +178,8 @@ void Dialog::on_pushButton_startupgrade_clicked()
         const QString question = tr("Upgrade from high version(") + device_version +
                                  tr(")to low version(") + package_version +
                                  tr(")\r\nAre you sure?");
-        const auto answer = QMessageBox::question(this, "Question", question,
-                                                  QMessageBox::Ok | QMessageBox::Cancel,
-                                                  QMessageBox::Cancel);
+        const auto answer = QMessageBox::question(
+            this, "Question", question, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
         if (answer != QMessageBox::Ok) {
             if (answer == QMessageBox::Cancel)
                 qDebug() << "Cancelled";
@@ -146,6 +187,7 @@ void Dialog::on_pushButton_startupgrade_clicked()
         }
     }
 
+    const input_blocker busy(this);
     for (int row = 0; row < file_list.size(); ++row)
         if (!upgrade_file(*device, *file_list[row], package_dir, ui->tableWidget_filelist, row))
             return;
@@ -154,15 +196,4 @@ void Dialog::on_pushButton_startupgrade_clicked()
     qDebug() << "don't pull the power plug up until indicator runout, please!!!";
     device->send_cmd_shutdown();
     ui->lineEdit_old_version->clear();
-}
-
-void write_image(QIODevice &device, const unsigned char *image, int length)
-{
-    const int chunk_size = 2048;
-    const char *bytes = reinterpret_cast<const char *>(image);
-    int offset = 0;
-    for (; length - offset >= chunk_size; offset += chunk_size)
-        device.write(bytes + offset, chunk_size);
-    if (offset < length)
-        device.write(bytes + offset, length - offset);
 }

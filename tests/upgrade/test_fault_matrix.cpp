@@ -1,13 +1,14 @@
-// Every sensor fault against the real window: the message shown, how long
-// the window was busy, and that nothing follows a failure. Prints the matrix
-// as a table at the end.
+// Every sensor fault against the real window: the message shown, how long the window was
+// busy, that nothing follows a failure, and that the link is closed and then serves a new
+// connect and run. Prints the matrix as a table at the end.
 #include <QtTest>
 
 #include "upgrade_fixture.h"
 
 Q_DECLARE_METATYPE(sensor_config)
 
-namespace {
+namespace
+{
 
 // A responsive window again within this time, whatever the sensor does.
 const qint64 responsive_bound_ms = 10000;
@@ -16,7 +17,7 @@ struct matrix_row {
     QString fault;
     QString message;
     qint64 busy_ms;
-    bool nothing_after;
+    bool link_closed;
 };
 
 QList<matrix_row> matrix;
@@ -40,6 +41,7 @@ void test_fault_matrix::faults_data()
     QTest::addColumn<int>("phase");
     QTest::addColumn<sensor_config>("config");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("large_image");
 
     const QString version_fail = "error: get Lidar version fail";
     const QString first_ack = "error: Lidar not prepared!";
@@ -50,49 +52,76 @@ void test_fault_matrix::faults_data()
         change(config);
         return config;
     };
-    QTest::newRow("connection refused") << int(connect_phase) << sensor_config()
-                                        << "error: connect DAE failed with IP 127.0.0.1!";
-    QTest::newRow("silent after connect")
-        << int(connect_phase) << with([](sensor_config &c) { c.silent = true; }) << version_fail;
-    QTest::newRow("slow, split log header")
-        << int(connect_phase) << with([](sensor_config &c) {
-               c.split_log_header = true;
-               c.log_delay_ms = 1000;
-           }) << QString();
-    QTest::newRow("absurd log length")
-        << int(connect_phase) << with([](sensor_config &c) { c.announced_log_length = 0xFFFFFFF0u; })
-        << version_fail;
-    QTest::newRow("log without version")
-        << int(connect_phase) << with([](sensor_config &c) { c.log = "boot ok\n"; }) << version_fail;
-    QTest::newRow("link dropped during log")
-        << int(connect_phase) << with([](sensor_config &c) { c.drop_during_log = true; })
-        << version_fail;
+    auto row = [](const QString &fault, phase p, const sensor_config &config,
+                  const QString &message, bool large_image = false) {
+        QTest::newRow(qPrintable(fault)) << int(p) << config << message << large_image;
+    };
+    row("connection refused", connect_phase, sensor_config(),
+        "error: connect DAE failed with IP 127.0.0.1!");
+    row("silent after connect", connect_phase, with([](sensor_config &c) { c.silent = true; }),
+        version_fail);
+    row("slow, split log header", connect_phase, with([](sensor_config &c) {
+            c.split_log_header = true;
+            c.log_delay_ms = 1000;
+        }),
+        QString());
+    row("absurd log length", connect_phase,
+        with([](sensor_config &c) { c.announced_log_length = 0xFFFFFFF0u; }), version_fail);
+    row("log without version", connect_phase, with([](sensor_config &c) { c.log = "boot ok\n"; }),
+        version_fail);
+    row("link dropped during log", connect_phase,
+        with([](sensor_config &c) { c.drop_during_log = true; }), version_fail);
     const QList<QPair<QString, ack_mode>> modes = {{"no", ack_mode::none},
                                                    {"late", ack_mode::late},
                                                    {"non-zero", ack_mode::nonzero},
                                                    {"split", ack_mode::split}};
     for (const auto &mode : modes) {
         const ack_mode m = mode.second;
-        QTest::newRow(qPrintable(mode.first + " ack to download"))
-            << int(upgrade_phase) << with([m](sensor_config &c) { c.download_ack = m; })
-            << first_ack;
-        QTest::newRow(qPrintable(mode.first + " ack to image"))
-            << int(upgrade_phase) << with([m](sensor_config &c) { c.image_ack = m; })
-            << second_ack;
+        row(mode.first + " ack to download", upgrade_phase,
+            with([m](sensor_config &c) { c.download_ack = m; }), first_ack);
+        row(mode.first + " ack to image", upgrade_phase,
+            with([m](sensor_config &c) { c.image_ack = m; }), second_ack);
     }
-    QTest::newRow("link dropped during image")
-        << int(upgrade_phase) << with([](sensor_config &c) { c.drop_after_image_bytes = 1000; })
-        << second_ack;
-    QTest::newRow("sensor closes after download")
-        << int(upgrade_phase) << with([](sensor_config &c) { c.close_after_download = true; })
-        << first_ack;
+    row("link dropped during image", upgrade_phase,
+        with([](sensor_config &c) { c.drop_after_image_bytes = 1000; }), second_ack);
+    row("sensor stops reading mid-image", upgrade_phase,
+        with([](sensor_config &c) { c.stall_after_image_bytes = 256 * 1024; }), second_ack, true);
+    row("sensor closes after download", upgrade_phase,
+        with([](sensor_config &c) { c.close_after_download = true; }), first_ack);
+    row("file shrinks after download", upgrade_phase, with([](sensor_config &c) {
+            c.on_download = [](const QString &name) {
+                if (name == "image1.bin")
+                    QFile::resize(QDir::current().filePath("pkg/image1.bin"), 16);
+            };
+        }),
+        "error: file image1.bin changed since it was listed!");
 }
+
+namespace
+{
+
+bool link_closed(upgrade_fixture &f)
+{
+    return dialog_probe::device(*f.dialog)->state() == QAbstractSocket::UnconnectedState;
+}
+
+// What the sensor received of each image is the start of that image, nothing else.
+bool images_are_prefixes(const QList<received_image> &images, const package_contents &contents)
+{
+    for (int i = 0; i < images.size(); ++i)
+        if (i >= contents.files.size() || !contents.files[i].content.startsWith(images[i].data))
+            return false;
+    return true;
+}
+
+} // namespace
 
 void test_fault_matrix::faults()
 {
     QFETCH(int, phase);
     QFETCH(sensor_config, config);
     QFETCH(QString, message);
+    QFETCH(bool, large_image);
     const QString fault = QTest::currentDataTag();
     upgrade_fixture f;
     QElapsedTimer timer;
@@ -104,57 +133,80 @@ void test_fault_matrix::faults()
         f.widget<QLineEdit>("lineEdit_ip")->setText("127.0.0.1");
         timer.restart();
         f.widget<QPushButton>("pushButton_connect")->click();
-        matrix << matrix_row{fault, f.catcher.texts.value(0), timer.elapsed(), true};
+        matrix << matrix_row{fault, f.catcher.texts.value(0), timer.elapsed(), link_closed(f)};
         QCOMPARE(f.catcher.texts, QStringList({message}));
         QVERIFY(matrix.last().busy_ms < responsive_bound_ms);
         return;
     }
-    QVERIFY(f.prepare(upgrade_fixture::three_files(), config));
+    package_contents contents = upgrade_fixture::three_files();
+    if (large_image)
+        contents.files[1].content = QByteArray(4 << 20, 'L');
+    QVERIFY(f.prepare(contents, config));
     qint64 busy = timer.elapsed();
     const QStringList connect_messages = f.catcher.texts;
     if (phase == upgrade_phase) {
         QCOMPARE(f.catcher.texts, QStringList());
         busy = f.press_upgrade();
     }
-    const QList<QByteArray> commands = f.upgrade_commands();
-    bool nothing_after = !commands.contains("shutdown");
-    for (const QByteArray &command : commands)
-        nothing_after = nothing_after && !command.contains("image2.bin");
-    if (phase == connect_phase) {
-        // A failed connect leaves nothing to upgrade with.
-        f.catcher.texts.clear();
-        f.press_upgrade();
-        nothing_after = f.sensor->images().isEmpty() && !f.sensor->commands().contains("shutdown");
-    }
     const QStringList messages = phase == connect_phase ? connect_messages : f.catcher.texts;
-    matrix << matrix_row{fault, messages.value(0), busy, nothing_after};
-
+    matrix << matrix_row{fault, messages.value(0), busy, link_closed(f)};
     QCOMPARE(messages, message.isEmpty() ? QStringList() : QStringList({message}));
+    QVERIFY2(busy < responsive_bound_ms, qPrintable(QString::number(busy)));
+    if (message.isEmpty()) {
+        // The connect went through slowly: the version is read and the link serves a run.
+        QCOMPARE(dialog_probe::device_version(*f.dialog), QString("c2.0.7"));
+        f.press_upgrade();
+        QCOMPARE(f.sensor->images().size(), 3);
+        matrix.last().message = "(none: version c2.0.7 read)";
+        return;
+    }
+    // A failure leaves the link closed and sends nothing more: no later file, no "shutdown".
+    QVERIFY(link_closed(f));
+    QVERIFY(!f.sensor->commands().contains("shutdown"));
+    QVERIFY(images_are_prefixes(f.sensor->images(), contents));
     if (phase == upgrade_phase) {
         QCOMPARE(f.statuses().mid(0, 1), QStringList({"finished"}));
         QCOMPARE(f.statuses().last(), QString("waiting"));
-    } else if (message.isEmpty()) {
-        // The run went through: nothing failed, so nothing is owed afterwards.
-        QCOMPARE(dialog_probe::device_version(*f.dialog), QString("c2.0.7"));
-        QCOMPARE(f.sensor->images().size(), 3);
-        matrix.last().nothing_after = true;
-        matrix.last().message = "(none: version c2.0.7 read)";
+        QVERIFY(!f.upgrade_commands().join(' ').contains("image2.bin"));
+        // Pressing again finds the link closed, and sends nothing.
+        const int frames = f.sensor->frames().size();
+        f.catcher.texts.clear();
+        f.press_upgrade();
+        QCOMPARE(f.catcher.texts, QStringList({"error: tcp not connected!"}));
+        QCOMPARE(f.sensor->frames().size(), frames);
     } else {
         QVERIFY(dialog_probe::device_version(*f.dialog).isEmpty());
     }
-    QVERIFY(matrix.last().nothing_after);
-    QVERIFY2(busy < responsive_bound_ms, qPrintable(QString::number(busy)));
+
+    // "connect" dials anew and reads the version again; a run then delivers every image whole.
+    f.sensor->set_config(sensor_config());
+    const int images_before = f.sensor->images().size();
+    f.catcher.texts.clear();
+    f.widget<QPushButton>("pushButton_connect")->click();
+    QCOMPARE(f.sensor->connections(), 2);
+    QCOMPARE(f.sensor->commands().count("readlog"), 2);
+    QCOMPARE(dialog_probe::device_version(*f.dialog), QString("c2.0.7"));
+    if (fault.startsWith("file shrinks"))
+        return;
+    f.press_upgrade();
+    QCOMPARE(f.catcher.texts, QStringList());
+    const QList<received_image> rerun = f.sensor->images().mid(images_before);
+    QCOMPARE(rerun.size(), 3);
+    for (int i = 0; i < rerun.size(); ++i)
+        QVERIFY(rerun[i].data == contents.files[i].content);
+    QVERIFY(f.sensor->wait_for_shutdown());
 }
 
 void test_fault_matrix::cleanupTestCase()
 {
     QTextStream out(stdout);
-    out << "\n" << QString("fault").leftJustified(32) << QString("message").leftJustified(48)
-        << QString("busy ms").rightJustified(8) << "  nothing after\n";
+    out << "\n"
+        << QString("fault").leftJustified(32) << QString("message").leftJustified(48)
+        << QString("busy ms").rightJustified(8) << "  link closed\n";
     for (const matrix_row &row : matrix)
         out << row.fault.leftJustified(32) << row.message.leftJustified(48)
             << QString::number(row.busy_ms).rightJustified(8) << "  "
-            << (row.nothing_after ? "yes" : "NO") << "\n";
+            << (row.link_closed ? "yes" : "no") << "\n";
     out.flush();
 }
 

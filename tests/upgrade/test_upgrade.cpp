@@ -2,7 +2,8 @@
 
 #include "upgrade_fixture.h"
 
-namespace {
+namespace
+{
 
 QByteArray download_text(const package_file &file, int length)
 {
@@ -21,6 +22,46 @@ void append_to(const QString &path, const QByteArray &bytes)
     QVERIFY(file.open(QIODevice::Append));
     file.write(bytes);
 }
+
+// Times the window's repaints, and tries to start a second run and to close the window,
+// as an impatient operator would, while it lives.
+class impatient_operator : public QObject
+{
+public:
+    explicit impatient_operator(upgrade_fixture &f) : f(f)
+    {
+        f.dialog->installEventFilter(this);
+        clock.start();
+        QObject::connect(&poke, &QTimer::timeout, [this] {
+            this->f.dialog->update();
+            QTest::mouseClick(this->f.widget<QPushButton>("pushButton_startupgrade"),
+                              Qt::LeftButton);
+            this->f.dialog->close();
+        });
+        poke.start(50);
+    }
+    qint64 longest_pause_ms() const
+    {
+        qint64 longest = 0;
+        for (int i = 1; i < paints.size(); ++i)
+            longest = qMax(longest, paints[i] - paints[i - 1]);
+        return longest;
+    }
+    QVector<qint64> paints;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            paints << clock.elapsed();
+        return false;
+    }
+
+private:
+    upgrade_fixture &f;
+    QElapsedTimer clock;
+    QTimer poke;
+};
 
 void write_over(const QString &path, const QByteArray &bytes)
 {
@@ -44,6 +85,8 @@ private slots:
     void file_faults_stop_the_run_data();
     void file_faults_stop_the_run();
     void empty_file_list_goes_to_shutdown();
+    void slow_links_data();
+    void slow_links();
 };
 
 void test_upgrade::package_arrives_byte_identical()
@@ -112,28 +155,29 @@ void test_upgrade::version_gate_data()
     QTest::addColumn<bool>("sent");
     const QByteArray log = "fw c2.0.7\n";
     const int ok = QMessageBox::Ok, cancel = QMessageBox::Cancel;
-    const QString question = "Upgrade from high version(c2.0.7)to low version(c2.0.5)\r\nAre you sure?";
-    QTest::newRow("empty package version")
-        << log << QByteArray() << QByteArray("{c2.0.7};") << ok
-        << "error: empty version detect, please check. \r\ncurrent version \"c2.0.7\", new version \"\""
-        << false;
+    const QString question =
+        "Upgrade from high version(c2.0.7)to low version(c2.0.5)\r\nAre you sure?";
+    QTest::newRow("empty package version") << log << QByteArray() << QByteArray("{c2.0.7};") << ok
+                                           << "error: empty version detect, please check. "
+                                              "\r\ncurrent version \"c2.0.7\", new version \"\""
+                                           << false;
     QTest::newRow("empty sensor version")
         << QByteArray("no version here") << QByteArray("c2.0.8") << QByteArray("{c2.0.8};") << ok
-        << "error: empty version detect, please check. \r\ncurrent version \"\", new version \"c2.0.8\""
+        << "error: empty version detect, please check. \r\ncurrent version \"\", new version "
+           "\"c2.0.8\""
         << false;
-    QTest::newRow("forbidden pair") << log << QByteArray("c2.0.8")
-                                    << QByteArray("{c2.0.6,c2.0.8};{c2.0.7};") << ok
-                                    << "error: update from c2.0.7 to c2.0.8 is forbidden" << false;
+    QTest::newRow("forbidden pair")
+        << log << QByteArray("c2.0.8") << QByteArray("{c2.0.6,c2.0.8};{c2.0.7};") << ok
+        << "error: update from c2.0.7 to c2.0.8 is forbidden" << false;
     QTest::newRow("no groups") << log << QByteArray("c2.0.8") << QByteArray(";;") << ok
                                << "error: update from c2.0.7 to c2.0.8 is forbidden" << false;
     QTest::newRow("same version, one group")
         << log << QByteArray("c2.0.7") << QByteArray("{c2.0.7};") << cancel << QString() << true;
-    QTest::newRow("downgrade cancelled") << log << QByteArray("c2.0.5")
-                                         << QByteArray("{c2.0.5,c2.0.7};") << cancel << question
-                                         << false;
-    QTest::newRow("downgrade confirmed") << log << QByteArray("c2.0.5")
-                                         << QByteArray("{c2.0.5,c2.0.7};") << ok << question
-                                         << true;
+    QTest::newRow("downgrade cancelled")
+        << log << QByteArray("c2.0.5") << QByteArray("{c2.0.5,c2.0.7};") << cancel << question
+        << false;
+    QTest::newRow("downgrade confirmed")
+        << log << QByteArray("c2.0.5") << QByteArray("{c2.0.5,c2.0.7};") << ok << question << true;
 }
 
 void test_upgrade::version_gate()
@@ -169,14 +213,18 @@ void test_upgrade::file_faults_stop_the_run_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("message");
-    QTest::newRow("missing companion") << "no companion" << "error: open file config failed";
-    QTest::newRow("missing package file") << "no file" << "error: file open failed!";
+    QTest::newRow("missing companion") << "no companion"
+                                       << "error: open file config failed";
+    QTest::newRow("missing package file") << "no file"
+                                          << "error: file open failed!";
     QTest::newRow("padding count beyond size")
-        << "padding 99999" << "error: invalid padding count 99999 for image1.bin!";
-    QTest::newRow("negative padding count")
-        << "padding -5" << "error: invalid padding count -5 for image1.bin!";
+        << "padding 99999"
+        << "error: invalid padding count 99999 for image1.bin!";
+    QTest::newRow("negative padding count") << "padding -5"
+                                            << "error: invalid padding count -5 for image1.bin!";
     QTest::newRow("file grew since listed")
-        << "grown" << "error: file image1.bin changed since it was listed!";
+        << "grown"
+        << "error: file image1.bin changed since it was listed!";
 }
 
 void test_upgrade::file_faults_stop_the_run()
@@ -225,6 +273,55 @@ void test_upgrade::empty_file_list_goes_to_shutdown()
     // Pressing again runs the gate with the unchanged sensor version.
     f.press_upgrade();
     QCOMPARE(f.upgrade_commands(), QList<QByteArray>({"shutdown", "shutdown"}));
+}
+
+void test_upgrade::slow_links_data()
+{
+    QTest::addColumn<int>("image_size");
+    QTest::addColumn<qint64>("bytes_per_second");
+    QTest::newRow("64 MiB at 100 Mbit/s") << (64 << 20) << qint64(12500000);
+    QTest::newRow("8 MiB at 10 Mbit/s") << (8 << 20) << qint64(1250000);
+}
+
+void test_upgrade::slow_links()
+{
+    QFETCH(int, image_size);
+    QFETCH(qint64, bytes_per_second);
+    upgrade_fixture f;
+    QByteArray image(image_size, '\0');
+    for (int i = 0; i < image_size; i += 4096)
+        image[i] = char(i >> 12);
+    sensor_config config;
+    config.image_read_rate = bytes_per_second;
+    QVERIFY(f.prepare({{{"big.bin", 1, image}}, "c2.0.8", "{c2.0.7,c2.0.8};"}, config));
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+
+    qint64 took = 0;
+    qint64 longest_pause = 0;
+    int paints = 0;
+    {
+        impatient_operator op(f);
+        QElapsedTimer timer;
+        timer.start();
+        f.widget<QPushButton>("pushButton_startupgrade")->click();
+        took = timer.elapsed();
+        longest_pause = op.longest_pause_ms();
+        paints = op.paints.size();
+    }
+    f.settle();
+    // Longer than one reply wait, and yet a success.
+    QVERIFY2(took > 3000, qPrintable(QString::number(took)));
+    QCOMPARE(f.catcher.texts, QStringList());
+    QCOMPARE(f.sensor->images().size(), 1);
+    QVERIFY(f.sensor->images().first().data == image);
+    QCOMPARE(
+        f.upgrade_commands(),
+        QList<QByteArray>({"download big.bin 1 " + QByteArray::number(image_size), "shutdown"}));
+    QVERIFY(f.dialog->isVisible());
+    // The window kept painting through the transfer: a frozen one pauses for all of it.
+    QVERIFY2(paints > took / 1000, qPrintable(QString::number(paints)));
+    QVERIFY2(longest_pause < 1000, qPrintable(QString::number(longest_pause)));
 }
 
 QTEST_MAIN(test_upgrade)

@@ -50,8 +50,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption drop_log("drop-during-log", "Send half the log, then close.");
     const QCommandLineOption close_download("close-after-download",
                                             "Close the link on download, without an ack.");
+    const QCommandLineOption read_rate("read-rate", "Read images at N bytes a second.", "N");
+    const QCommandLineOption stall("stall-after", "Stop reading after N bytes of an image.", "N");
     parser.addOptions({port, version, log_file, log_text, record, download_ack, image_ack, drop,
-                       silent, split_header, log_delay, log_length, drop_log, close_download});
+                       silent, split_header, log_delay, log_length, drop_log, close_download,
+                       read_rate, stall});
     parser.process(app);
 
     sensor_config config;
@@ -74,6 +77,9 @@ int main(int argc, char *argv[])
     config.close_after_download = parser.isSet(close_download);
     if (parser.isSet(drop))
         config.drop_after_image_bytes = parser.value(drop).toLongLong();
+    config.image_read_rate = parser.value(read_rate).toLongLong();
+    if (parser.isSet(stall))
+        config.stall_after_image_bytes = parser.value(stall).toLongLong();
     if (!parse_ack(parser.value(download_ack), config.download_ack) ||
         !parse_ack(parser.value(image_ack), config.image_ack)) {
         qCritical("unknown acknowledgement mode");

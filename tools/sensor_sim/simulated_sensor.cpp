@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QtEndian>
+#include <limits>
 
 namespace
 {
@@ -19,6 +20,9 @@ namespace
 const int frame_size = 50;
 const int split_pause_ms = 400;
 const int late_ack_ms = 3500;
+// Receive buffers of a throttled link, and how often it reads.
+const int throttled_buffer = 16 * 1024;
+const int throttle_tick_ms = 5;
 
 QByteArray frame_text(const QByteArray &frame)
 {
@@ -37,13 +41,41 @@ public:
     {
         socket->setParent(this);
         connect(socket, &QTcpSocket::readyRead, this, [this] { take(); });
-        connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+        // An image cut short by either side is recorded as far as it came.
+        connect(socket, &QTcpSocket::disconnected, this, [this] {
+            end_image();
+            deleteLater();
+        });
+        if (config.image_read_rate > 0 || config.stall_after_image_bytes >= 0)
+            throttle();
     }
 
 private:
+    void throttle()
+    {
+        socket->setReadBufferSize(throttled_buffer);
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, throttled_buffer);
+        auto *tick = new QTimer(this);
+        connect(tick, &QTimer::timeout, this, [this] { take(); });
+        tick->start(throttle_tick_ms);
+    }
+
+    // How many bytes may be read now: all there are, but for the image on a throttled link.
+    qint64 allowance() const
+    {
+        if (!image_active || (config.image_read_rate <= 0 && config.stall_after_image_bytes < 0))
+            return socket->bytesAvailable();
+        qint64 budget = config.image_read_rate > 0
+                            ? config.image_read_rate * image_clock.elapsed() / 1000
+                            : std::numeric_limits<qint64>::max();
+        if (faulty && config.stall_after_image_bytes >= 0)
+            budget = qMin(budget, config.stall_after_image_bytes);
+        return qMax<qint64>(0, budget - image.data.size() - pending.size());
+    }
+
     void take()
     {
-        pending += socket->readAll();
+        pending += socket->read(allowance());
         while (!pending.isEmpty() && socket->state() == QAbstractSocket::ConnectedState)
             if (!(image_left > 0 || image_active ? take_image() : take_frame()))
                 break;
@@ -111,6 +143,8 @@ private:
         image.name = QString::fromUtf8(fields.mid(1, fields.size() - 3).join(' '));
         image.format = fields.at(fields.size() - 2).toInt();
         image.announced = fields.last().toLongLong();
+        if (config.on_download)
+            config.on_download(image.name);
         const ack_mode reply = faulty ? config.download_ack : ack_mode::normal;
         acknowledge(reply);
         // A refused download brings no image: the next bytes are a command again.
@@ -118,6 +152,7 @@ private:
             return;
         image_left = qMax<qint64>(0, image.announced);
         image_active = true;
+        image_clock.start();
         // An empty image is acknowledged apart from the download, as two replies;
         // what arrived meanwhile is taken afterwards.
         if (image_left == 0)
@@ -144,7 +179,7 @@ private:
             image.reads << piece.size();
         image_left -= piece.size();
         if (drops) {
-            owner.record_image(image);
+            end_image();
             socket->abort();
             return false;
         }
@@ -153,13 +188,20 @@ private:
         return true;
     }
 
-    void finish_image()
+    // Records the image once, however it ended; false when it was recorded before.
+    bool end_image()
     {
         if (!image_active)
-            return;
+            return false;
         image_active = false;
         owner.record_image(image);
-        acknowledge(faulty ? config.image_ack : ack_mode::normal);
+        return true;
+    }
+
+    void finish_image()
+    {
+        if (end_image())
+            acknowledge(faulty ? config.image_ack : ack_mode::normal);
     }
 
     void acknowledge(ack_mode mode)
@@ -198,6 +240,7 @@ private:
     sensor_config config;
     QByteArray pending;
     received_image image;
+    QElapsedTimer image_clock;
     qint64 image_left = 0;
     bool image_active = false;
     int downloads = 0;

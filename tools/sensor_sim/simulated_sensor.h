@@ -37,6 +37,12 @@ struct sensor_config {
     ack_mode image_ack = ack_mode::normal;
     qint64 drop_after_image_bytes = -1; // abort the link once this many bytes of an image arrived
     bool close_after_download = false;  // close the link on "download", without an ack
+    // A slow link: image bytes are read at this many bytes a second (0: as they come), through
+    // small receive buffers, so that TCP flow control holds the sender back.
+    qint64 image_read_rate = 0;
+    qint64 stall_after_image_bytes = -1; // stop reading, link open, after this many image bytes
+    // Runs in the sensor's thread when a download is announced, before it is acknowledged.
+    std::function<void(const QString &name)> on_download;
 };
 
 // One image as the sensor received it.
