@@ -24,6 +24,7 @@ for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; do
 # The wine server and its services outlive the program that starts them and
 # keep its output open: start them here, or CTest waits on the first test
 # until the last one ends.
+mkdir -p "$WINEPREFIX"
 "$wine_dir/wineserver" -p >/dev/null 2>&1
 "$wine_dir/wine64" wineboot -i >/dev/null 2>&1
 ctest --test-dir "$build_dir" --output-on-failure -j2
