@@ -1,9 +1,11 @@
 #include <QApplication>
 
+#include "app/console.h"
 #include "app/dialog.h"
 
 int main(int argc, char *argv[])
 {
+    use_process_code_page_on_console();
     QApplication app(argc, argv);
     Dialog dialog;
     dialog.show();

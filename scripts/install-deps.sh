@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building, testing and fuzzing the tool need on Debian 12 (run as root).
+#   scripts/install-deps.sh            the Linux build, tests, fuzzing and packages
+#   scripts/install-deps.sh --windows  also the Windows cross-build and wine to test it
 set -euo pipefail
 packages=(build-essential cmake qtbase5-dev openssl libssl-dev clang libclang-rt-14-dev)
+if [ "${1:-}" = --windows ]; then
+  packages+=(g++-mingw-w64-x86-64-posix wine64 xvfb xauth)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -16,6 +16,10 @@
 #include "upgrade/image_writer.h"
 #include "upgrade/input_blocker.h"
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#endif
+
 namespace
 {
 
@@ -85,6 +89,19 @@ bool stop_out_of_step(tcp_device &device, const QString &message)
     return false;
 }
 
+void limit_send_queue(QAbstractSocket &device)
+{
+#ifdef Q_OS_WIN
+    // Qt leaves the send buffer of a Windows socket to the system's own sizing, which may
+    // queue seconds of a slow link; the system takes the size when asked directly.
+    const int size = send_buffer_bytes;
+    setsockopt(SOCKET(device.socketDescriptor()), SOL_SOCKET, SO_SNDBUF,
+               reinterpret_cast<const char *>(&size), sizeof size);
+#else
+    device.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, send_buffer_bytes);
+#endif
+}
+
 // Streams the image after the sensor took the download; false once a failure has been
 // reported and the link closed.
 bool send_image(tcp_device &device, const QString &name, const QString &file_name, int length)
@@ -93,7 +110,7 @@ bool send_image(tcp_device &device, const QString &name, const QString &file_nam
     if (crypt_stream_open(&image, "decry", name.toLocal8Bit().constData()) != 0)
         return stop_out_of_step(device, "Decry Fail");
     // "Left the tool" should mean "on the wire": the system's queue stays short.
-    device.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, send_buffer_bytes);
+    limit_send_queue(device);
     const image_result result =
         write_image(device, image, length, [] { QCoreApplication::processEvents(); });
     crypt_stream_close(&image);

@@ -1,81 +1,35 @@
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QtTest>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 #include "cipher/crypt_file.h"
+#include "stdout_capture.h"
 
 namespace
 {
 
-const char *key_hex = "5AC3910E7D24B86F13E942A6D03B871C6EF25904AB38C7952D601FE483BA47D9";
-
-// Everything written to standard output while it lives, readable once with take().
-class stdout_capture
-{
-public:
-    stdout_capture()
-    {
-        file.open();
-        fflush(stdout);
-        saved = dup(1);
-        dup2(file.handle(), 1);
-    }
-    ~stdout_capture() { restore(); }
-    QByteArray take()
-    {
-        restore();
-        file.seek(0);
-        return file.readAll();
-    }
-
-private:
-    void restore()
-    {
-        if (saved < 0)
-            return;
-        fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-        saved = -1;
-    }
-    QTemporaryFile file;
-    int saved = -1;
+// A plain file and its cipher made by the openssl command line, an implementation of its
+// own, on the build machine (make_openssl_vectors.sh).
+struct reference {
+    QByteArray plain;
+    QByteArray cipher;
 };
 
-// The plain data enciphered by the openssl command line, an implementation of its own.
-QByteArray openssl_encrypt(const QByteArray &plain, bool pad)
+QByteArray read_vector_file(const QString &path)
 {
-    QStringList args{"enc", "-aes-256-ecb", "-K", key_hex, "-nosalt"};
-    if (!pad)
-        args << "-nopad";
-    QProcess openssl;
-    openssl.start("openssl", args);
-    if (!openssl.waitForStarted()) {
-        qWarning("openssl cannot be started: %s", qPrintable(openssl.errorString()));
-        return QByteArray();
-    }
-    openssl.write(plain);
-    openssl.closeWriteChannel();
-    openssl.waitForFinished(60000);
-    if (openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
-        return QByteArray();
-    return openssl.readAllStandardOutput();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(path));
+    return file.readAll();
 }
 
-QByteArray random_bytes(int n)
+reference openssl_reference(const QString &name)
 {
-    QRandomGenerator rng(uint(n) * 7919u + 1u);
-    QByteArray a(n, '\0');
-    for (char &c : a)
-        c = char(rng.bounded(256));
-    return a;
+    const QString base = QStringLiteral(CORVALEN_OPENSSL_VECTORS "/") + name;
+    return {read_vector_file(base + ".plain"), read_vector_file(base + ".cipher")};
 }
 
 struct decrypted {
@@ -173,9 +127,8 @@ void test_crypt_file::reads_files_of_openssl_data()
 void test_crypt_file::reads_files_of_openssl()
 {
     QFETCH(int, length);
-    const QByteArray plain = random_bytes(length);
-    const QByteArray cipher = openssl_encrypt(plain, true);
-    QVERIFY2(!cipher.isEmpty(), "openssl enc failed");
+    const auto [plain, cipher] = openssl_reference(QString("length-%1").arg(length));
+    QCOMPARE(plain.size(), length);
     const QString path = write_file("package", cipher);
 
     const decrypted d = run_crypt_file("decry", path, cipher.size());
@@ -200,9 +153,10 @@ void test_crypt_file::last_block_padding()
 {
     QFETCH(int, final_byte);
     QFETCH(int, kept);
-    QByteArray plain = random_bytes(32);
-    plain[31] = char(final_byte);
-    const QByteArray cipher = openssl_encrypt(plain, false);
+    const auto [plain, cipher] =
+        openssl_reference(QString("final-%1").arg(final_byte, 2, 16, QChar('0')));
+    QCOMPARE(plain.size(), 32);
+    QCOMPARE(int((unsigned char)plain[31]), final_byte);
     QCOMPARE(cipher.size(), 32);
 
     const decrypted d = run_crypt_file("decry", write_file("version", cipher), 32);
@@ -212,8 +166,9 @@ void test_crypt_file::last_block_padding()
 
 void test_crypt_file::console_lines_and_results()
 {
-    const QByteArray plain = "c2.0.7";
-    const QString path = write_file("version", openssl_encrypt(plain, true));
+    const auto [plain, cipher] = openssl_reference("version");
+    QCOMPARE(plain, QByteArray("c2.0.7"));
+    const QString path = write_file("version", cipher);
 
     for (const char *cmd : {"decry", "Encry", "ENCRY", "encry ", "encryp"}) {
         const decrypted d = run_crypt_file(cmd, path, 16);
@@ -257,7 +212,7 @@ void test_crypt_file::console_lines_and_results()
 
 void test_crypt_file::encry_refusal_hands_over_buffer()
 {
-    const QString path = write_file("updatelist", openssl_encrypt("c2.0.7,c2.0.8", true));
+    const QString path = write_file("updatelist", openssl_reference("updatelist").cipher);
     const decrypted d = run_crypt_file("encry", path, 16);
     QCOMPARE(d.result, 1);
     const QByteArray p = path.toLocal8Bit();
@@ -293,10 +248,9 @@ void test_crypt_file::writes_stay_inside_buffer()
     QFETCH(int, piece);
     QFETCH(int, plain_bytes);
     QFETCH(bool, zero_tail);
-    QByteArray plain = random_bytes(48);
+    const auto [plain, blocks] = openssl_reference("blocks");
     for (int end = 15; end < 48; end += 16)
-        plain[end] = '\0';
-    const QByteArray blocks = openssl_encrypt(plain, false);
+        QCOMPARE(plain[end], '\0');
     QCOMPARE(blocks.size(), 48);
     const QByteArray tail = overflowing_piece(piece);
     QCOMPARE(tail.size(), piece);

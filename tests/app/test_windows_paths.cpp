@@ -1,0 +1,174 @@
+// The paths as a Windows user sees them: the directory typed with "/" becomes
+// "\", names are joined with "\", the readers open what was typed followed by
+// "\", and the companion of a package file is joined with "//".
+#include <QtTest>
+#include <windows.h>
+
+#include "app/console.h"
+#include "cipher/crypt_file.h"
+#include "stdout_capture.h"
+#include "upgrade_fixture.h"
+
+namespace
+{
+
+const QString invalid_version = "error: invalid version from version file";
+
+// Every debug line while it lives, in the debug stream's own rendering.
+class debug_capture
+{
+public:
+    debug_capture() { previous = qInstallMessageHandler(&debug_capture::take); }
+    ~debug_capture() { qInstallMessageHandler(previous); }
+    static QStringList lines;
+
+private:
+    static void take(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        lines << text;
+        previous(type, context, text);
+    }
+    static QtMessageHandler previous;
+};
+
+QStringList debug_capture::lines;
+QtMessageHandler debug_capture::previous = nullptr;
+
+} // namespace
+
+class test_windows_paths : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void directory_forms_data();
+    void directory_forms();
+    void companion_and_image_paths();
+    void console_reads_the_lines_as_written();
+
+private:
+    const QString root = "C:/pkg";
+    const QString release = "C:/pkg/release";
+};
+
+void test_windows_paths::initTestCase()
+{
+    // The test owns C:\pkg and removes it afterwards; it never touches one it did not make.
+    QVERIFY2(!QFileInfo::exists(root), "C:\\pkg exists already");
+}
+
+void test_windows_paths::cleanupTestCase()
+{
+    QDir(root).removeRecursively();
+}
+
+void test_windows_paths::directory_forms_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("package_dir");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("decrypted");
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("slashes") << "C:/pkg/release"
+                             << "C:\\pkg\\release"
+                             << QStringList{"C:\\pkg\\release\\app.bin", "C:\\pkg\\release\\fw.hex"}
+                             << QStringList{"C:/pkg/release\\updatelist", "C:/pkg/release\\version"}
+                             << QStringList();
+    QTest::newRow("backslashes") << "C:\\pkg\\release"
+                                 << "C:\\pkg\\release"
+                                 << QStringList{"C:\\pkg\\release\\app.bin",
+                                                "C:\\pkg\\release\\fw.hex"}
+                                 << QStringList{"C:\\pkg\\release\\updatelist",
+                                                "C:\\pkg\\release\\version"}
+                                 << QStringList();
+    QTest::newRow("drive root") << "C:/"
+                                << "C:\\" << QStringList{"C:\\\\app.bin", "C:\\\\fw.hex"}
+                                << QStringList()
+                                << QStringList{"error: updatelist open failed!",
+                                               "error: version file open failed!", invalid_version};
+}
+
+void test_windows_paths::directory_forms()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, package_dir);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, decrypted);
+    QFETCH(QStringList, messages);
+    scoped_workdir workdir;
+    package_contents contents{
+        {{"app.bin", 0, QByteArray(100, 'a')}, {"fw.hex", 1, "fw"}}, "c2.0.8", "{c2.0.7,c2.0.8};"};
+    QString error;
+    QVERIFY2(make_package(release, contents, QDir(workdir.path()).filePath("config"), true, &error),
+             qPrintable(error));
+    message_catcher catcher;
+    Dialog d;
+    QCOMPARE(catcher.texts, QStringList());
+
+    stdout_capture capture;
+    dialog_probe::widget<QLineEdit>(d, "lineEdit_input_directry")->setText(typed);
+    QStringList opened;
+    for (const QByteArray &line : capture.take().split('\n'))
+        if (line.startsWith("file: "))
+            opened << QString::fromLocal8Bit(line.mid(6));
+    QCOMPARE(opened, decrypted);
+    QCOMPARE(catcher.texts, messages);
+    QCOMPARE(dialog_probe::package_dir(d), package_dir);
+    auto *table = dialog_probe::widget<QTableWidget>(d, "tableWidget_filelist");
+    QCOMPARE(table->rowCount(), names.size());
+    for (int row = 0; row < names.size(); ++row) {
+        QCOMPARE(dialog_probe::file_list(d)[row]->get_name(), names[row]);
+        // The Name column shows the whole path: it is cut only at "/".
+        QCOMPARE(table->item(row, 0)->text(), names[row]);
+    }
+}
+
+void test_windows_paths::companion_and_image_paths()
+{
+    upgrade_fixture f;
+    f.package = release;
+    QVERIFY(f.prepare(upgrade_fixture::three_files()));
+    QCOMPARE(f.catcher.texts, QStringList());
+    QCOMPARE(dialog_probe::package_dir(*f.dialog), QString("C:\\pkg\\release"));
+
+    // The first image goes through, read by its local 8-bit path; the second one's
+    // companion is missing, and the run names the companion it looked for.
+    QVERIFY(QFile::remove(release + "/image1.bin_config"));
+    debug_capture debug;
+    stdout_capture capture;
+    f.press_upgrade();
+    const QByteArray console = capture.take();
+    QCOMPARE(f.catcher.texts, QStringList({"error: open file config failed"}));
+    QVERIFY2(console.contains("file: C:\\pkg\\release\\image0.bin\n"), console.constData());
+    QVERIFY2(debug.lines.contains("open file \"C:\\\\pkg\\\\release//image1.bin_config\" failed"),
+             qPrintable(debug.lines.join('\n')));
+    QCOMPARE(f.statuses(), QStringList({"finished", "waiting", "waiting"}));
+    QCOMPARE(f.sensor->images().size(), 1);
+}
+
+void test_windows_paths::console_reads_the_lines_as_written()
+{
+    // What the console shows of the cipher's Chinese line: its bytes decoded in the
+    // console's output code page, as the tool sets it at start.
+    QCOMPARE(GetACP(), UINT(CP_UTF8));
+    // A console of its own, as the tool has when started; the test may run without one.
+    FreeConsole();
+    QVERIFY(AllocConsole());
+    use_process_code_page_on_console();
+    const UINT console_page = GetConsoleOutputCP();
+    QCOMPARE(console_page, GetACP());
+
+    unsigned char *plain = nullptr;
+    stdout_capture capture;
+    QCOMPARE(crypt_file(nullptr, "version", &plain), 1);
+    const QByteArray bytes = capture.take();
+    wchar_t shown[64] = {};
+    const int length = MultiByteToWideChar(console_page, MB_ERR_INVALID_CHARS, bytes.constData(),
+                                           bytes.size(), shown, 63);
+    QCOMPARE(QString::fromWCharArray(shown, length), QString::fromUtf8("参数非法\n"));
+}
+
+QTEST_MAIN(test_windows_paths)
+#include "test_windows_paths.moc"
