@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building, testing and fuzzing the tool need on Debian 12 (run as root).
 set -euo pipefail
-packages=(build-essential cmake qtbase5-dev openssl libssl-dev clang libclang-rt-14-dev)
+packages=(build-essential cmake qtbase5-dev openssl libssl-dev clang clang-format libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
