@@ -24,15 +24,24 @@ void test_package_text::settings_lines_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("format");
     QTest::addColumn<bool>("taken");
-    QTest::newRow("two pieces") << "app.bin 0" << "app.bin" << 0 << true;
-    QTest::newRow("format 16") << "fw.hex 16" << "fw.hex" << 16 << true;
-    QTest::newRow("double space") << "app.bin  1" << "app.bin" << 0 << true;
-    QTest::newRow("three pieces") << "app.bin 2 extra" << "app.bin" << 2 << true;
-    QTest::newRow("letters") << "app.bin x1" << "app.bin" << 0 << true;
-    QTest::newRow("negative") << "app.bin -3" << "app.bin" << -3 << true;
-    QTest::newRow("name only") << "app.bin" << "app.bin" << 0 << true;
-    QTest::newRow("empty line") << "" << "" << 0 << false;
-    QTest::newRow("leading blank") << " 1" << "" << 0 << false;
+    QTest::newRow("two pieces") << "app.bin 0"
+                                << "app.bin" << 0 << true;
+    QTest::newRow("format 16") << "fw.hex 16"
+                               << "fw.hex" << 16 << true;
+    QTest::newRow("double space") << "app.bin  1"
+                                  << "app.bin" << 0 << true;
+    QTest::newRow("three pieces") << "app.bin 2 extra"
+                                  << "app.bin" << 2 << true;
+    QTest::newRow("letters") << "app.bin x1"
+                             << "app.bin" << 0 << true;
+    QTest::newRow("negative") << "app.bin -3"
+                              << "app.bin" << -3 << true;
+    QTest::newRow("name only") << "app.bin"
+                               << "app.bin" << 0 << true;
+    QTest::newRow("empty line") << ""
+                                << "" << 0 << false;
+    QTest::newRow("leading blank") << " 1"
+                                   << "" << 0 << false;
 }
 
 void test_package_text::settings_lines()

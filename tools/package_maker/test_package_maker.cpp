@@ -21,9 +21,9 @@ void test_package_maker::package_decrypts_to_its_images()
     const QString config = QDir(dir.path()).filePath("config");
     const QByteArray image = "seventeen bytes!!";
     QString error;
-    QVERIFY2(make_package(package, {{{"image.bin", 5, image}}, "c2.0.8", "{};"}, config, false,
-                          &error),
-             qPrintable(error));
+    QVERIFY2(
+        make_package(package, {{{"image.bin", 5, image}}, "c2.0.8", "{};"}, config, false, &error),
+        qPrintable(error));
     QVERIFY(!make_package(package, {{}, "c2.0.9", "{};"}, {}, false, &error));
 
     const QString path = QDir(package).filePath("image.bin");
