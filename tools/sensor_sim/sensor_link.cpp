@@ -65,7 +65,8 @@ private:
                             : std::numeric_limits<qint64>::max();
         if (faulty && config.stall_after_image_bytes >= 0)
             budget = qMin(budget, config.stall_after_image_bytes);
-        return qMax<qint64>(0, budget - image.data.size() - pending.size());
+        const qint64 due = budget - image.data.size() - pending.size();
+        return qBound<qint64>(0, due, socket->bytesAvailable());
     }
 
     void take()
