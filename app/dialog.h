@@ -1,5 +1,5 @@
-#ifndef CORVALEN_DIALOG_H
-#define CORVALEN_DIALOG_H
+#ifndef DIALOG_H
+#define DIALOG_H
 
 #include <QDialog>
 #include <QIcon>

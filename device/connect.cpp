@@ -23,10 +23,11 @@ const char *const address_message =
 // Reads the log reply and finds the version in it; empty when there is none.
 QString version_in_log(QAbstractSocket &device)
 {
-    const QDeadlineTimer deadline(reply_deadline_ms);
+    QElapsedTimer reply_clock;
+    reply_clock.start();
     QByteArray buffer;
     while (buffer.size() < log_header_size) {
-        if (!read_more(device, buffer, deadline)) {
+        if (!read_more(device, buffer, reply_clock)) {
             qDebug() << "no log header" << buffer.size();
             return {};
         }
@@ -39,7 +40,7 @@ QString version_in_log(QAbstractSocket &device)
     buffer.remove(0, log_header_size);
     // One more read even when the payload is already there.
     do {
-        if (!read_more(device, buffer, deadline))
+        if (!read_more(device, buffer, reply_clock))
             break;
     } while (static_cast<quint32>(buffer.size()) < length);
     // A log cut short by a silent or lost sensor is no answer.

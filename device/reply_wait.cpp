@@ -1,11 +1,12 @@
 #include "device/reply_wait.h"
 
-bool read_more(QAbstractSocket &socket, QByteArray &buffer, const QDeadlineTimer &deadline)
+bool read_more(QAbstractSocket &socket, QByteArray &buffer, const QElapsedTimer &reply_clock)
 {
     const bool link_gone = socket.state() != QAbstractSocket::ConnectedState;
-    if ((link_gone && socket.bytesAvailable() == 0) || deadline.hasExpired())
+    if ((link_gone && socket.bytesAvailable() == 0) || reply_clock.hasExpired(reply_deadline_ms))
         return false;
-    socket.waitForReadyRead(int(qMin<qint64>(reply_wait_ms, deadline.remainingTime())));
+    socket.waitForReadyRead(
+        int(qMin<qint64>(reply_wait_ms, reply_deadline_ms - reply_clock.elapsed())));
     buffer += socket.readAll();
     return true;
 }

@@ -44,10 +44,11 @@ QByteArray tcp_device::send_cmd_version()
 {
     if (send_frame(*this, command_word(__func__)) == 2)
         return {};
-    const QDeadlineTimer deadline(reply_deadline_ms);
+    QElapsedTimer reply_clock;
+    reply_clock.start();
     QByteArray reply;
     while (!is_complete_version_reply(reply))
-        if (!read_more(*this, reply, deadline)) {
+        if (!read_more(*this, reply, reply_clock)) {
             abort();
             return {};
         }

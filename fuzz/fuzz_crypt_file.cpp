@@ -8,7 +8,8 @@
 
 #include "cipher/crypt_file.h"
 
-namespace {
+namespace
+{
 
 const QByteArray &cipher_path()
 {

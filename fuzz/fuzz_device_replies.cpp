@@ -7,7 +7,8 @@
 
 #include "device/replies.h"
 
-namespace {
+namespace
+{
 
 bool is_version_text(const QByteArray &v)
 {

@@ -6,7 +6,8 @@
 #include "app/paths.h"
 #include "ui_dialog.h"
 
-namespace {
+namespace
+{
 
 const int row_height = 30;
 

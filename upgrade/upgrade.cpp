@@ -192,9 +192,9 @@ void Dialog::on_pushButton_startupgrade_clicked()
     qDebug() << "\nUpgrade from" << device_version << "to" << package_version << "(" << current
              << "to" << next << ")\n";
     if (current > next) {
-        const QString question = tr("Upgrade from high version(") + device_version +
-                                 tr(")to low version(") + package_version +
-                                 tr(")\r\nAre you sure?");
+        const QString joined = "Upgrade from high version(" + device_version + ")to low version(" +
+                               package_version + ")\r\nAre you sure?";
+        const QString question = tr(joined.toUtf8().constData());
         const auto answer = QMessageBox::question(
             this, "Question", question, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
         if (answer != QMessageBox::Ok) {

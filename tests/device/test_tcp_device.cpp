@@ -1,10 +1,7 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
-#include <QTemporaryDir>
 #include <QtTest>
-#include <numeric>
 
-#include "device/reply_wait.h"
 #include "device/tcp_device.h"
 #include "simulated_sensor.h"
 
@@ -46,10 +43,7 @@ private slots:
     void nothing_written_when_unconnected();
     void acknowledgements_data();
     void acknowledgements();
-    void read_more_gives_up_on_dropped_link();
     void version_reply_collected_and_bounded();
-    void sensor_drops_at_chosen_image_byte();
-    void sensor_records_image_and_frames();
 };
 
 void test_tcp_device::frames_on_the_wire()
@@ -76,15 +70,15 @@ void test_tcp_device::frames_on_the_wire()
                                         padded("download my image.bin 0 -5")};
     QVERIFY(sensor.wait_for_frames(expected.size()));
     QCOMPARE(sensor.frames(), expected);
-    QCOMPARE(sensor.frames().first().size(), 50);
 
-    // A text of 50 bytes or more goes whole, without padding; the silent sensor
-    // takes it as one frame because nothing follows it.
-    QCOMPARE(device.send_cmd_download(long_name, 16, 123), 0);
-    const QByteArray long_text = "download " + long_name.toUtf8() + " 16 123";
-    QVERIFY(sensor.wait_for_frames(expected.size() + 1));
-    QCOMPARE(sensor.frames().last(), long_text);
-    QVERIFY(long_text.size() > 50);
+    // A text of 50 bytes (the second name) or more goes whole, without padding; the silent
+    // sensor takes it as one frame because nothing follows it.
+    for (const QString &name : {long_name, long_name.left(34)}) {
+        const int frames = sensor.frames().size();
+        QCOMPARE(device.send_cmd_download(name, 16, 123), 0);
+        QVERIFY(sensor.wait_for_frames(frames + 1));
+        QCOMPARE(sensor.frames().last(), "download " + name.toUtf8() + " 16 123");
+    }
 }
 
 void test_tcp_device::nothing_written_when_unconnected()
@@ -101,8 +95,6 @@ void test_tcp_device::nothing_written_when_unconnected()
     QCOMPARE(device.recv_data(1, data), 2);
     QCOMPARE(data, QByteArray("old"));
     QCOMPARE(device.bytesToWrite(), 0);
-    // The link adds no meta-object of its own.
-    QCOMPARE(device.metaObject(), &QTcpSocket::staticMetaObject);
 }
 
 void test_tcp_device::acknowledgements_data()
@@ -110,18 +102,13 @@ void test_tcp_device::acknowledgements_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<int>("mode");
     QTest::addColumn<int>("result");
+    // The sensor's refusals and silences are the window's fault matrix; here the size check.
     const int normal = int(ack_mode::normal);
     QTest::newRow("digits 0000") << QByteArray("0000") << normal << 0;
-    QTest::newRow("four zero bytes") << QByteArray(4, '\0') << normal << 0;
-    QTest::newRow("not a number") << QByteArray("ok!!") << normal << 0;
-    QTest::newRow("non-zero value") << QByteArray("0001") << normal << 1;
     QTest::newRow("three bytes") << QByteArray("000") << normal << 1;
     QTest::newRow("five bytes") << QByteArray("00000") << normal << 1;
-    QTest::newRow("no reply") << QByteArray("0000") << int(ack_mode::none) << 1;
-    QTest::newRow("sensor refuses") << QByteArray("0000") << int(ack_mode::nonzero) << 1;
     // The wait ends after the first half; the second must never be read as the next answer.
     QTest::newRow("split in two") << QByteArray("0000") << int(ack_mode::split) << 1;
-    QTest::newRow("late") << QByteArray("0000") << int(ack_mode::late) << 1;
 }
 
 void test_tcp_device::acknowledgements()
@@ -142,23 +129,6 @@ void test_tcp_device::acknowledgements()
     // A failed check leaves the link out of step: it is closed, its unread bytes dropped.
     QCOMPARE(link.device.state() == QAbstractSocket::ConnectedState, result == 0);
     QCOMPARE(link.device.bytesAvailable(), qint64(0));
-}
-
-void test_tcp_device::read_more_gives_up_on_dropped_link()
-{
-    sensor_config config;
-    config.close_after_download = true;
-    announced_download link(config);
-    QCOMPARE(link.sent, 0);
-    QElapsedTimer timer;
-    timer.start();
-    QByteArray buffer;
-    const QDeadlineTimer deadline(reply_deadline_ms);
-    while (read_more(link.device, buffer, deadline)) {
-    }
-    QVERIFY(buffer.isEmpty());
-    QVERIFY2(timer.elapsed() < 4000, "a closed link ends the wait");
-    QCOMPARE(link.device.send_cmd_shutdown(), 2);
 }
 
 void test_tcp_device::version_reply_collected_and_bounded()
@@ -184,72 +154,6 @@ void test_tcp_device::version_reply_collected_and_bounded()
     QVERIFY(device.send_cmd_version().isNull());
     QVERIFY2(timer.elapsed() < 12000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(device.state(), QAbstractSocket::UnconnectedState);
-
-    // A link that drops while the query waits ends it at once.
-    sensor_config closing;
-    closing.drop_during_log = true;
-    closing.log = "no version in here";
-    sensor.set_config(closing);
-    QVERIFY(connect_to(device, sensor));
-    QCOMPARE(device.send_cmd_readlog(), 0);
-    timer.restart();
-    QVERIFY(device.send_cmd_version().isNull());
-    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
-}
-
-void test_tcp_device::sensor_drops_at_chosen_image_byte()
-{
-    sensor_config config;
-    config.drop_after_image_bytes = 100;
-    simulated_sensor sensor(config);
-    tcp_device device;
-    QVERIFY(connect_to(device, sensor));
-    QCOMPARE(device.send_cmd_download("app.bin", 3, 1000), 0);
-    QCOMPARE(device.recv_ack(4, 0), 0);
-    QCOMPARE(device.write(QByteArray(1000, 'x')), qint64(1000));
-    QVERIFY(device.recv_ack(4, 0) != 0);
-    QVERIFY(sensor.wait_for_images(1));
-    const received_image image = sensor.images().first();
-    QCOMPARE(image.name, QString("app.bin"));
-    QCOMPARE(image.format, 3);
-    QCOMPARE(image.announced, qint64(1000));
-    QCOMPARE(image.data, QByteArray(100, 'x'));
-}
-
-void test_tcp_device::sensor_records_image_and_frames()
-{
-    QTemporaryDir record_dir;
-    simulated_sensor sensor({}, 0, record_dir.path());
-    tcp_device device;
-    QVERIFY(connect_to(device, sensor));
-    QByteArray image(5000, '\0');
-    for (int i = 0; i < image.size(); ++i)
-        image[i] = char(i * 7);
-    QCOMPARE(device.send_cmd_download("my image.bin", 2, image.size()), 0);
-    QCOMPARE(device.recv_ack(4, 0), 0);
-    for (int at = 0; at < image.size(); at += 2048)
-        device.write(image.mid(at, 2048));
-    QCOMPARE(device.recv_ack(4, 0), 0);
-    QCOMPARE(device.send_cmd_shutdown(), 0);
-    QVERIFY(sensor.wait_for_shutdown());
-
-    const received_image got = sensor.images().value(0);
-    QCOMPARE(got.name, QString("my image.bin"));
-    QCOMPARE(got.format, 2);
-    QCOMPARE(got.announced, qint64(image.size()));
-    QCOMPARE(got.data, image);
-    QCOMPARE(std::accumulate(got.reads.begin(), got.reads.end(), 0), image.size());
-
-    QFile copy(record_dir.filePath("1-my image.bin"));
-    QVERIFY(copy.open(QIODevice::ReadOnly));
-    QCOMPARE(copy.readAll(), image);
-    QFile frames(record_dir.filePath("frames.bin"));
-    QVERIFY(frames.open(QIODevice::ReadOnly));
-    QCOMPARE(frames.readAll(), padded("download my image.bin 2 5000") + padded("shutdown"));
-    QFile list(record_dir.filePath("images.txt"));
-    QVERIFY(list.open(QIODevice::ReadOnly));
-    QVERIFY(
-        list.readAll().startsWith("1 name \"my image.bin\" format 2 announced 5000 received 5000"));
 }
 
 QTEST_MAIN(test_tcp_device)

@@ -113,12 +113,13 @@ void test_package_dir::table_and_readers_for_a_package()
         QCOMPARE(t->rowCount(), 4);
         const QString base = QDir::toNativeSeparators(f.package) + QDir::separator();
         const QStringList names = {"app.bin", "fw.hex", "sub/app.bin", "missing.bin"};
+        const QStringList shown = {"app.bin", "fw.hex", "app.bin", "missing.bin"};
         const QStringList sizes = {"112Byte", "16Byte", "16Byte", "0Byte"};
         const QStringList formats = {"TXT", "HEX", "HEX", "HEX"};
         for (int row = 0; row < 4; ++row) {
             QCOMPARE(t->verticalHeaderItem(row)->text(), QString::number(row + 1));
             QCOMPARE(t->rowHeight(row), 30);
-            QCOMPARE(cell(d, row, 0), (base + names[row]).split('/').last());
+            QCOMPARE(cell(d, row, 0), shown[row]);
             QCOMPARE(cell(d, row, 1), sizes[row]);
             QCOMPARE(cell(d, row, 2), formats[row]);
             QCOMPARE(cell(d, row, 3), QString("waiting"));
@@ -129,7 +130,6 @@ void test_package_dir::table_and_readers_for_a_package()
             QCOMPARE(entry->get_name(), base + names[row]);
             QCOMPARE(entry->get_row(), row);
         }
-        QCOMPARE(cell(d, 2, 0), QString("app.bin"));
         QCOMPARE(dialog_probe::package_dir(d), QDir::toNativeSeparators(f.package));
         QCOMPARE(dialog_probe::package_version(d), QString("c2.0.8"));
         QCOMPARE(dialog_probe::widget<QLineEdit>(d, "lineEdit_new_version")->text(),

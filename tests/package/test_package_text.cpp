@@ -1,11 +1,8 @@
 #include <QtTest>
-#include <cstdlib>
 
-#include "cipher/crypt_file.h"
 #include "package/settings_reader.h"
 #include "package/update_list.h"
 #include "package/version.h"
-#include "package_maker.h"
 
 Q_DECLARE_METATYPE(QList<QStringList>)
 
@@ -19,8 +16,6 @@ private slots:
     void update_list_parse_data();
     void update_list_parse();
     void version_numbers();
-    void maker_output_decrypts_to_original();
-    void maker_refuses_to_overwrite();
 };
 
 void test_package_text::settings_lines_data()
@@ -29,15 +24,24 @@ void test_package_text::settings_lines_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("format");
     QTest::addColumn<bool>("taken");
-    QTest::newRow("two pieces") << "app.bin 0" << "app.bin" << 0 << true;
-    QTest::newRow("format 16") << "fw.hex 16" << "fw.hex" << 16 << true;
-    QTest::newRow("double space") << "app.bin  1" << "app.bin" << 0 << true;
-    QTest::newRow("three pieces") << "app.bin 2 extra" << "app.bin" << 2 << true;
-    QTest::newRow("letters") << "app.bin x1" << "app.bin" << 0 << true;
-    QTest::newRow("negative") << "app.bin -3" << "app.bin" << -3 << true;
-    QTest::newRow("name only") << "app.bin" << "app.bin" << 0 << true;
-    QTest::newRow("empty line") << "" << "" << 0 << false;
-    QTest::newRow("leading blank") << " 1" << "" << 0 << false;
+    QTest::newRow("two pieces") << "app.bin 0"
+                                << "app.bin" << 0 << true;
+    QTest::newRow("format 16") << "fw.hex 16"
+                               << "fw.hex" << 16 << true;
+    QTest::newRow("double space") << "app.bin  1"
+                                  << "app.bin" << 0 << true;
+    QTest::newRow("three pieces") << "app.bin 2 extra"
+                                  << "app.bin" << 2 << true;
+    QTest::newRow("letters") << "app.bin x1"
+                             << "app.bin" << 0 << true;
+    QTest::newRow("negative") << "app.bin -3"
+                              << "app.bin" << -3 << true;
+    QTest::newRow("name only") << "app.bin"
+                               << "app.bin" << 0 << true;
+    QTest::newRow("empty line") << ""
+                                << "" << 0 << false;
+    QTest::newRow("leading blank") << " 1"
+                                   << "" << 0 << false;
 }
 
 void test_package_text::settings_lines()
@@ -112,56 +116,6 @@ void test_package_text::version_numbers()
     QVERIFY(!group_permits(groups, "a1.0.0", "a1.1.0"));
     QVERIFY(!group_permits(groups, "A1.0.0", "a1.0.1"));
     QVERIFY(!group_permits({}, "a1.0.0", "a1.0.0"));
-}
-
-void test_package_text::maker_output_decrypts_to_original()
-{
-    QTemporaryDir dir;
-    for (int length : {0, 1, 15, 16, 17, 2048, 5000}) {
-        QByteArray image(length, '\0');
-        for (int i = 0; i < length; ++i)
-            image[i] = char(i * 7 + length);
-        package_contents contents{{{"image.bin", 1, image}}, "c2.0.8", "{c2.0.7,c2.0.8};"};
-        QString error;
-        QVERIFY2(make_package(dir.path(), contents, {}, true, &error), qPrintable(error));
-
-        const QString path = QDir(dir.path()).filePath("image.bin");
-        QFile cipher(path);
-        QVERIFY(cipher.open(QIODevice::ReadOnly));
-        const int padding = 16 - length % 16;
-        QCOMPARE(int(cipher.size()), length + padding);
-        QFile companion(path + "_config");
-        QVERIFY(companion.open(QIODevice::ReadOnly));
-        QCOMPARE(companion.readLine().trimmed().toInt(), padding);
-
-        unsigned char *plain = nullptr;
-        QCOMPARE(crypt_file("decry", path.toLocal8Bit().constData(), &plain), 0);
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(plain), length), image);
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(plain) + length, padding + 1),
-                 QByteArray(padding + 1, '\0'));
-        std::free(plain);
-    }
-}
-
-void test_package_text::maker_refuses_to_overwrite()
-{
-    QTemporaryDir dir;
-    const QString config = QDir(dir.path()).filePath("config");
-    const QString package = QDir(dir.path()).filePath("pkg");
-    package_contents first{{{"app.bin", 0, "first"}, {"fw.hex", 5, "x"}}, "c2.0.8", "{};"};
-    QString error;
-    QVERIFY(make_package(package, first, config, false, &error));
-    QFile settings(config);
-    QVERIFY(settings.open(QIODevice::ReadOnly));
-    QCOMPARE(settings.readAll(), QByteArray("app.bin 0\nfw.hex 5\n"));
-
-    package_contents second{{{"app.bin", 0, "second, and longer than one block"}}, "c2.0.9", "{};"};
-    QVERIFY(!make_package(package, second, {}, false, &error));
-    QVERIFY(error.contains("exists"));
-    QCOMPARE(QFileInfo(QDir(package).filePath("app.bin")).size(), 16);
-    QVERIFY(make_package(package, second, {}, true, &error));
-    QCOMPARE(QFileInfo(QDir(package).filePath("app.bin")).size(), 48);
-    QCOMPARE(QFileInfo(QDir(package).filePath("version")).size(), 16);
 }
 
 QTEST_MAIN(test_package_text)

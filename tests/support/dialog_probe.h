@@ -1,9 +1,9 @@
 #ifndef DIALOG_PROBE_H
 #define DIALOG_PROBE_H
 
-#include <QTableWidget>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableWidget>
 
 #include "app/dialog.h"
 #include "device/tcp_device.h"

@@ -14,16 +14,23 @@
 class message_catcher
 {
 public:
-    explicit message_catcher(QMessageBox::StandardButton answer = QMessageBox::Ok)
-        : answer(answer)
+    explicit message_catcher(QMessageBox::StandardButton answer = QMessageBox::Ok) : answer(answer)
     {
         timer.setInterval(5);
         QObject::connect(&timer, &QTimer::timeout, [this] { poll(); });
         timer.start();
     }
 
+    // How a box was shown, beyond its text.
+    struct shown_box {
+        QString title;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton default_button;
+        QWidget *parent;
+    };
+
     QStringList texts;
-    QStringList titles;
+    QList<shown_box> boxes;
     QMessageBox::StandardButton answer;
     std::function<void(QWidget *)> on_other_modal;
 
@@ -40,7 +47,8 @@ private:
             return;
         }
         texts << box->text();
-        titles << box->windowTitle();
+        boxes << shown_box{box->windowTitle(), box->standardButtons(),
+                           box->standardButton(box->defaultButton()), box->parentWidget()};
         QAbstractButton *button = box->button(answer);
         if (!button)
             button = box->buttons().value(0);

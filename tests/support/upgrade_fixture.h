@@ -2,8 +2,8 @@
 #define UPGRADE_FIXTURE_H
 
 #include <QElapsedTimer>
-#include <QtTest>
 #include <QTableWidget>
+#include <QtTest>
 #include <memory>
 
 #include "dialog_probe.h"
@@ -41,7 +41,8 @@ struct upgrade_fixture {
     bool prepare(const package_contents &contents, const sensor_config &config = {})
     {
         QString error;
-        if (!make_package(package, contents, QDir(workdir.path()).filePath("config"), true, &error)) {
+        if (!make_package(package, contents, QDir(workdir.path()).filePath("config"), true,
+                          &error)) {
             qWarning("package: %s", qPrintable(error));
             return false;
         }
@@ -72,7 +73,10 @@ struct upgrade_fixture {
     // Runs the event loop briefly so that queued frames leave the socket.
     void settle() { QTest::qWait(300); }
 
-    template <class T> T *widget(const char *name) { return dialog_probe::widget<T>(*dialog, name); }
+    template <class T> T *widget(const char *name)
+    {
+        return dialog_probe::widget<T>(*dialog, name);
+    }
 
     QTableWidget *table() { return widget<QTableWidget>("tableWidget_filelist"); }
 

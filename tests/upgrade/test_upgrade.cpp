@@ -1,6 +1,9 @@
 #include <QtTest>
 
+#include "console_lines.h"
 #include "upgrade_fixture.h"
+
+Q_DECLARE_METATYPE(sensor_config)
 
 namespace
 {
@@ -78,12 +81,13 @@ class test_upgrade : public QObject
 
 private slots:
     void package_arrives_byte_identical();
-    void image_lengths_data();
-    void image_lengths();
     void version_gate_data();
     void version_gate();
     void file_faults_stop_the_run_data();
     void file_faults_stop_the_run();
+    void console_lines_of_a_run_data();
+    void console_lines_of_a_run();
+    void refused_write_stops_the_run();
     void empty_file_list_goes_to_shutdown();
     void slow_links_data();
     void slow_links();
@@ -122,29 +126,6 @@ void test_upgrade::package_arrives_byte_identical()
     QCOMPARE(dialog_probe::device_version(*f.dialog), QString("c2.0.7"));
 }
 
-void test_upgrade::image_lengths_data()
-{
-    QTest::addColumn<int>("length");
-    for (int length : {0, 1, 2047, 2048, 2049, 4096})
-        QTest::newRow(qPrintable(QString::number(length))) << length;
-}
-
-void test_upgrade::image_lengths()
-{
-    QFETCH(int, length);
-    upgrade_fixture f;
-    QByteArray image(length, '\0');
-    for (int i = 0; i < length; ++i)
-        image[i] = char(255 - i % 256);
-    QVERIFY(f.prepare({{{"app.bin", 3, image}}, "c2.0.8", "{c2.0.7,c2.0.8};"}));
-    f.press_upgrade();
-    QCOMPARE(f.catcher.texts, QStringList());
-    QCOMPARE(f.sensor->images().size(), 1);
-    QVERIFY(f.sensor->images().first().data == image);
-    QCOMPARE(f.upgrade_commands(),
-             QList<QByteArray>({"download app.bin 3 " + QByteArray::number(length), "shutdown"}));
-}
-
 void test_upgrade::version_gate_data()
 {
     QTest::addColumn<QByteArray>("log");
@@ -169,8 +150,6 @@ void test_upgrade::version_gate_data()
     QTest::newRow("forbidden pair")
         << log << QByteArray("c2.0.8") << QByteArray("{c2.0.6,c2.0.8};{c2.0.7};") << ok
         << "error: update from c2.0.7 to c2.0.8 is forbidden" << false;
-    QTest::newRow("no groups") << log << QByteArray("c2.0.8") << QByteArray(";;") << ok
-                               << "error: update from c2.0.7 to c2.0.8 is forbidden" << false;
     QTest::newRow("same version, one group")
         << log << QByteArray("c2.0.7") << QByteArray("{c2.0.7};") << cancel << QString() << true;
     QTest::newRow("downgrade cancelled")
@@ -196,13 +175,21 @@ void test_upgrade::version_gate()
     contents.update_list = update_list;
     QVERIFY(f.prepare(contents, config));
     f.catcher.texts.clear();
-    f.catcher.titles.clear();
+    f.catcher.boxes.clear();
     f.catcher.answer = QMessageBox::StandardButton(answer);
     f.press_upgrade();
 
     QCOMPARE(f.catcher.texts, message.isEmpty() ? QStringList() : QStringList({message}));
-    if (message.startsWith("Upgrade from"))
-        QCOMPARE(f.catcher.titles, QStringList({"Question"}));
+    if (message.startsWith("Upgrade from")) {
+        const message_catcher::shown_box &box = f.catcher.boxes.first();
+        QCOMPARE(box.title, QString("Question"));
+        QCOMPARE(box.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(box.default_button, QMessageBox::Cancel);
+        QCOMPARE(box.parent, f.dialog.get());
+    } else if (!message.isEmpty()) {
+        // Error boxes stand alone, whatever window is open.
+        QCOMPARE(f.catcher.boxes.first().parent, nullptr);
+    }
     QCOMPARE(f.sensor->images().size(), sent ? 3 : 0);
     QCOMPARE(f.upgrade_commands().isEmpty(), !sent);
     QCOMPARE(f.statuses(), sent ? QStringList({"finished", "finished", "finished"})
@@ -252,12 +239,76 @@ void test_upgrade::file_faults_stop_the_run()
     QVERIFY(f.row_green(0));
     QVERIFY(!f.row_green(1));
     QVERIFY2(took < 8000, qPrintable(QString::number(took)));
-    const QList<QByteArray> commands = f.upgrade_commands();
-    QCOMPARE(commands.size(), 1);
-    QVERIFY(!commands.contains("shutdown"));
-    for (const QByteArray &command : commands)
-        QVERIFY(!command.contains("image2.bin"));
+    QCOMPARE(f.upgrade_commands(), QList<QByteArray>({"download image0.bin 0 5000"}));
     QCOMPARE(f.widget<QLineEdit>("lineEdit_old_version")->text(), QString("c2.0.7"));
+}
+
+void test_upgrade::console_lines_of_a_run_data()
+{
+    QTest::addColumn<sensor_config>("config");
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<QStringList>("lines");
+    sensor_config refusing;
+    refusing.image_ack = ack_mode::nonzero;
+    sensor_config no_version;
+    no_version.log = "boot ok\n";
+    const QString settings = "\"app.bin\" 0 Byte 1";
+    const QString version_read = "log size 44 version at 31 \"c2.0.7\"";
+    const QStringList picked = {"\nget directory:", "\"<dir>/pkg/app.bin\" 112 Byte 1"};
+    const QString upgrade = "\nUpgrade from \"c2.0.7\" to \"c2.0.8\" ( 207 to 208 )\n";
+    const QStringList sent = {"open file \"<dir>/pkg/app.bin\"",
+                              "\t--ok",
+                              "send upgrade command",
+                              "\t--ok",
+                              "Lidar is preparing",
+                              "\t--ok",
+                              "send file data",
+                              "\t--ok",
+                              "upgrade \"<dir>/pkg/app.bin\""};
+    const QStringList ready = QStringList({settings, version_read}) + picked;
+    const QString new_version = "version new \"c2.0.8\"";
+    QTest::newRow("whole run") << sensor_config() << QByteArray("c2.0.8")
+                               << ready + QStringList({new_version, upgrade}) + sent +
+                                      QStringList({"\t--ok", "upgrade finished, Lidar power off",
+                                                   "don't pull the power plug up until "
+                                                   "indicator runout, please!!!"});
+    QTest::newRow("image refused")
+        << refusing << QByteArray("c2.0.8")
+        << ready + QStringList({new_version, upgrade}) + sent + QStringList({"ack 1 size 4"});
+    QTest::newRow("sensor without version")
+        << no_version << QByteArray("c2.0.8")
+        << QStringList({settings, "not found version"}) + picked + QStringList({new_version});
+    QTest::newRow("downgrade cancelled")
+        << sensor_config() << QByteArray("c2.0.5")
+        << ready + QStringList({"version new \"c2.0.5\"",
+                                "\nUpgrade from \"c2.0.7\" to \"c2.0.5\" ( 207 to 205 )\n",
+                                "Cancelled"});
+}
+
+void test_upgrade::console_lines_of_a_run()
+{
+    QFETCH(sensor_config, config);
+    QFETCH(QByteArray, version);
+    QFETCH(QStringList, lines);
+    upgrade_fixture f;
+    console_lines console(f.workdir.path());
+    QVERIFY(f.prepare({{{"app.bin", 1, QByteArray(100, 'a')}}, version, "{c2.0.5,c2.0.7,c2.0.8};"},
+                      config));
+    f.catcher.answer = QMessageBox::Cancel;
+    f.press_upgrade();
+    QCOMPARE(console.lines, lines);
+}
+
+void test_upgrade::refused_write_stops_the_run()
+{
+    upgrade_fixture f;
+    QVERIFY(f.prepare(upgrade_fixture::three_files()));
+    // Still connected, but closed for writing: the download command cannot leave.
+    dialog_probe::device(*f.dialog)->QIODevice::close();
+    f.press_upgrade();
+    QCOMPARE(f.catcher.texts, QStringList({"error: command send failed!"}));
+    QCOMPARE(f.upgrade_commands(), QList<QByteArray>());
+    QCOMPARE(f.statuses(), QStringList({"waiting", "waiting", "waiting"}));
 }
 
 void test_upgrade::empty_file_list_goes_to_shutdown()

@@ -7,7 +7,8 @@
 
 #include "package_maker.h"
 
-namespace {
+namespace
+{
 
 int fail(const QString &message)
 {
@@ -29,8 +30,8 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     const QCommandLineOption out({"o", "out"}, "Package directory to write.", "dir");
     const QCommandLineOption version("version", "Package version, e.g. c2.0.8.", "text");
-    const QCommandLineOption update_list("update-list",
-                                         "Upgrade groups, e.g. '{c2.0.7,c2.0.8};'.", "text");
+    const QCommandLineOption update_list("update-list", "Upgrade groups, e.g. '{c2.0.7,c2.0.8};'.",
+                                         "text");
     const QCommandLineOption config("config", "Also write the settings file here.", "path");
     const QCommandLineOption force("force", "Replace an existing package.");
     parser.addOptions({out, version, update_list, config, force});

@@ -7,7 +7,8 @@
 
 #include "cipher/aes.h"
 
-namespace {
+namespace
+{
 
 const int block_size = 16;
 
@@ -57,8 +58,8 @@ QByteArray encrypt_package_bytes(const QByteArray &plain)
     return cipher;
 }
 
-bool make_package(const QString &dir, const package_contents &contents,
-                  const QString &config_path, bool overwrite, QString *error)
+bool make_package(const QString &dir, const package_contents &contents, const QString &config_path,
+                  bool overwrite, QString *error)
 {
     QString reason;
     error = error ? error : &reason;

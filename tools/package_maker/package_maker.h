@@ -31,7 +31,7 @@ QByteArray encrypt_package_bytes(const QByteArray &plain);
 // and "version" with their companions. If config_path is not empty, also
 // writes the settings file naming the images there. An existing package is
 // only replaced when overwrite is set. On failure returns false with a reason.
-bool make_package(const QString &dir, const package_contents &contents,
-                  const QString &config_path, bool overwrite, QString *error);
+bool make_package(const QString &dir, const package_contents &contents, const QString &config_path,
+                  bool overwrite, QString *error);
 
 #endif

@@ -1,0 +1,44 @@
+// What the product's tests take from the package maker: a package that decrypts back to
+// its images, with the padding count in each companion and the settings file naming them.
+#include <QtTest>
+#include <cstdlib>
+
+#include "cipher/crypt_file.h"
+#include "package_maker.h"
+
+class test_package_maker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void package_decrypts_to_its_images();
+};
+
+void test_package_maker::package_decrypts_to_its_images()
+{
+    QTemporaryDir dir;
+    const QString package = QDir(dir.path()).filePath("pkg");
+    const QString config = QDir(dir.path()).filePath("config");
+    const QByteArray image = "seventeen bytes!!";
+    QString error;
+    QVERIFY2(
+        make_package(package, {{{"image.bin", 5, image}}, "c2.0.8", "{};"}, config, false, &error),
+        qPrintable(error));
+    QVERIFY(!make_package(package, {{}, "c2.0.9", "{};"}, {}, false, &error));
+
+    const QString path = QDir(package).filePath("image.bin");
+    unsigned char *plain = nullptr;
+    QCOMPARE(crypt_file("decry", path.toLocal8Bit().constData(), &plain), 0);
+    const QByteArray decrypted(reinterpret_cast<char *>(plain), 33);
+    std::free(plain);
+    QCOMPARE(decrypted, image + QByteArray(16, '\0'));
+    QFile companion(path + "_config");
+    QVERIFY(companion.open(QIODevice::ReadOnly));
+    QCOMPARE(companion.readLine().trimmed(), QByteArray("15"));
+    QFile settings(config);
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QCOMPARE(settings.readAll(), QByteArray("image.bin 5\n"));
+}
+
+QTEST_GUILESS_MAIN(test_package_maker)
+#include "test_package_maker.moc"
