@@ -1,6 +1,7 @@
 #ifndef CONSOLE_LINES_H
 #define CONSOLE_LINES_H
 
+#include <QDir>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -10,7 +11,7 @@
 class console_lines
 {
 public:
-    explicit console_lines(const QString &dir) : dir(dir)
+    explicit console_lines(const QString &dir) : dir(QDir::fromNativeSeparators(dir))
     {
         current = this;
         previous = qInstallMessageHandler(collect);
@@ -28,8 +29,12 @@ public:
 private:
     static void collect(QtMsgType type, const QMessageLogContext &, const QString &text)
     {
+        // Windows paths print with "\", which qDebug doubles inside quotes: compared as "/".
         if (type == QtDebugMsg)
-            current->lines << QString(text).replace(current->dir, "<dir>");
+            current->lines << QString(text)
+                                  .replace("\\\\", "/")
+                                  .replace('\\', '/')
+                                  .replace(current->dir, "<dir>");
     }
 
     QString dir;
