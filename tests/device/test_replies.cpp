@@ -72,10 +72,8 @@ void test_replies::version_search()
 void test_replies::ack_and_length_decoding()
 {
     QCOMPARE(ack_value("0000"), 0);
-    QCOMPARE(ack_value(QByteArray(4, '\0')), 0);
     QCOMPARE(ack_value("abcd"), 0);
     QCOMPARE(ack_value(" 12 "), 12);
-    QCOMPARE(ack_value("0001"), 1);
     QCOMPARE(ack_value(QByteArray("7\0"
                                   "99",
                                   4)),
@@ -88,8 +86,6 @@ void test_replies::ack_and_length_decoding()
     QVERIFY(is_complete_version_reply("xxc2.0.7"));
     QVERIFY(!is_complete_version_reply("2.0.7"));
     QVERIFY(!is_complete_version_reply("c2.0.07"));
-    QVERIFY(!is_complete_version_reply("c2.0.7."));
-    QVERIFY(!is_complete_version_reply("c20.7x"));
     QVERIFY(!is_complete_version_reply("c.2.0.7"));
 }
 

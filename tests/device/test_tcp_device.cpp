@@ -40,7 +40,6 @@ class test_tcp_device : public QObject
 
 private slots:
     void frames_on_the_wire();
-    void nothing_written_when_unconnected();
     void acknowledgements_data();
     void acknowledgements();
     void version_reply_collected_and_bounded();
@@ -79,22 +78,6 @@ void test_tcp_device::frames_on_the_wire()
         QVERIFY(sensor.wait_for_frames(frames + 1));
         QCOMPARE(sensor.frames().last(), "download " + name.toUtf8() + " 16 123");
     }
-}
-
-void test_tcp_device::nothing_written_when_unconnected()
-{
-    tcp_device device;
-    QCOMPARE(device.send_cmd_shutdown(), 2);
-    QCOMPARE(device.send_cmd_readlog(), 2);
-    QCOMPARE(device.send_cmd_reset(), 2);
-    QCOMPARE(device.send_cmd_getChipInfo(), 2);
-    QCOMPARE(device.send_cmd_download("app.bin", 0, 1), 2);
-    QVERIFY(device.send_cmd_version().isNull());
-    QCOMPARE(device.recv_ack(4, 0), 2);
-    QByteArray data = "old";
-    QCOMPARE(device.recv_data(1, data), 2);
-    QCOMPARE(data, QByteArray("old"));
-    QCOMPARE(device.bytesToWrite(), 0);
 }
 
 void test_tcp_device::acknowledgements_data()

@@ -40,22 +40,35 @@ struct upgrade_fixture {
     // directory. Messages shown so far stay in catcher.texts.
     bool prepare(const package_contents &contents, const sensor_config &config = {})
     {
+        if (!write_package(contents) || !start_sensor(config))
+            return false;
+        connect_to("127.0.0.1");
+        return true;
+    }
+
+    bool write_package(const package_contents &contents)
+    {
         QString error;
-        if (!make_package(package, contents, QDir(workdir.path()).filePath("config"), true,
-                          &error)) {
+        const bool made =
+            make_package(package, contents, QDir(workdir.path()).filePath("config"), true, &error);
+        if (!made)
             qWarning("package: %s", qPrintable(error));
-            return false;
-        }
+        return made;
+    }
+
+    bool start_sensor(const sensor_config &config)
+    {
         sensor = std::make_unique<simulated_sensor>(config, sensor_port);
-        if (!sensor->wait_listening()) {
-            qWarning("the simulated sensor cannot listen on port %d", sensor_port);
-            return false;
-        }
+        return sensor->wait_listening();
+    }
+
+    // Opens the window, presses "connect" with the address and picks the package.
+    void connect_to(const QString &address)
+    {
         dialog = std::make_unique<Dialog>();
-        widget<QLineEdit>("lineEdit_ip")->setText("127.0.0.1");
+        widget<QLineEdit>("lineEdit_ip")->setText(address);
         widget<QPushButton>("pushButton_connect")->click();
         widget<QLineEdit>("lineEdit_input_directry")->setText(package);
-        return true;
     }
 
     // Presses "Upgrade", then lets the last frames reach the sensor; returns
