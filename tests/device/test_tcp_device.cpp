@@ -19,19 +19,6 @@ bool connect_to(tcp_device &device, const simulated_sensor &sensor)
     return device.waitForConnected(3000);
 }
 
-// A link to a fresh sensor on which "download app.bin 0 16" has been sent.
-struct announced_download {
-    simulated_sensor sensor;
-    tcp_device device;
-    int sent = -1;
-
-    explicit announced_download(const sensor_config &config) : sensor(config)
-    {
-        if (connect_to(device, sensor))
-            sent = device.send_cmd_download("app.bin", 0, 16);
-    }
-};
-
 } // namespace
 
 class test_tcp_device : public QObject
@@ -102,16 +89,18 @@ void test_tcp_device::acknowledgements()
     sensor_config config;
     config.ack_text = reply;
     config.download_ack = ack_mode(mode);
-    announced_download link(config);
-    QCOMPARE(link.sent, 0);
+    simulated_sensor sensor(config);
+    tcp_device device;
+    QVERIFY(connect_to(device, sensor));
+    QCOMPARE(device.send_cmd_download("app.bin", 0, 16), 0);
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(link.device.recv_ack(4, 0), result);
+    QCOMPARE(device.recv_ack(4, 0), result);
     QVERIFY(timer.elapsed() < 5000);
 
     // A failed check leaves the link out of step: it is closed, its unread bytes dropped.
-    QCOMPARE(link.device.state() == QAbstractSocket::ConnectedState, result == 0);
-    QCOMPARE(link.device.bytesAvailable(), qint64(0));
+    QCOMPARE(device.state() == QAbstractSocket::ConnectedState, result == 0);
+    QCOMPARE(device.bytesAvailable(), qint64(0));
 }
 
 void test_tcp_device::version_reply_collected_and_bounded()

@@ -8,14 +8,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#define capture_dup _dup
-#define capture_dup2 _dup2
-#define capture_close _close
 #else
 #include <unistd.h>
-#define capture_dup dup
-#define capture_dup2 dup2
-#define capture_close close
 #endif
 
 // Everything written to standard output while it lives, byte for byte,
@@ -27,8 +21,8 @@ public:
     {
         file.open();
         fflush(stdout);
-        saved = capture_dup(1);
-        capture_dup2(file.handle(), 1);
+        saved = dup(1);
+        dup2(file.handle(), 1);
 #ifdef _WIN32
         // The bytes the program writes, without the C runtime's "\n" to "\r\n" turn.
         saved_mode = _setmode(1, _O_BINARY);
@@ -54,19 +48,13 @@ private:
 #ifdef _WIN32
         _setmode(1, saved_mode);
 #endif
-        capture_dup2(saved, 1);
-        capture_close(saved);
+        dup2(saved, 1);
+        close(saved);
         saved = -1;
     }
     QTemporaryFile file;
     int saved = -1;
-#ifdef _WIN32
-    int saved_mode = 0;
-#endif
+    [[maybe_unused]] int saved_mode = 0;
 };
-
-#undef capture_dup
-#undef capture_dup2
-#undef capture_close
 
 #endif
