@@ -8,11 +8,6 @@ Q_DECLARE_METATYPE(aes_path)
 namespace
 {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
 const unsigned char *bytes(const QByteArray &a)
 {
     return (const unsigned char *)a.constData();
@@ -23,14 +18,6 @@ QByteArray round_keys_of(const QByteArray &key)
     QByteArray round_keys(240, '\0');
     expand_key(bytes(key), (unsigned char *)round_keys.data());
     return round_keys;
-}
-
-QByteArray random_bytes(QRandomGenerator &rng, int n)
-{
-    QByteArray a(n, '\0');
-    for (char &c : a)
-        c = char(rng.bounded(256));
-    return a;
 }
 
 } // namespace
@@ -48,11 +35,10 @@ private slots:
 
 void test_aes::standard_example_both_ways()
 {
-    const QByteArray key = hex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
-    const QByteArray plain = hex("00112233445566778899aabbccddeeff");
-    const QByteArray cipher = hex("8ea2b7ca516745bfeafc49904b496089");
-    const QByteArray round_keys = round_keys_of(key);
-
+    const QByteArray round_keys = round_keys_of(
+        QByteArray::fromHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"));
+    const QByteArray plain = QByteArray::fromHex("00112233445566778899aabbccddeeff");
+    const QByteArray cipher = QByteArray::fromHex("8ea2b7ca516745bfeafc49904b496089");
     QByteArray out(16, '\0');
     encrypt_block(bytes(plain), (unsigned char *)out.data(), bytes(round_keys));
     QCOMPARE(out.toHex(), cipher.toHex());
@@ -84,35 +70,28 @@ void test_aes::decrypt_blocks_agrees_with_decrypt_block()
         QSKIP("no AES instructions, or a build that may not use them");
 
     QRandomGenerator rng(uint(blocks) * 2 + in_place);
-    const QByteArray standard_key =
-        hex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
-    for (const QByteArray &key : {standard_key, random_bytes(rng, 32)}) {
-        const QByteArray round_keys = round_keys_of(key);
-        decrypt_key prepared;
-        prepare_decrypt_key(bytes(round_keys), &prepared);
-        QByteArray cipher = random_bytes(rng, 16 * blocks);
-        if (blocks > 0)
-            cipher.replace(16 * (blocks / 2), 16, hex("8ea2b7ca516745bfeafc49904b496089"));
-        QByteArray expected(16 * blocks, '\0');
-        for (int i = 0; i < 16 * blocks; i += 16)
-            decrypt_block(bytes(cipher) + i, (unsigned char *)expected.data() + i,
-                          bytes(round_keys));
+    QByteArray key(32, '\0'), cipher(16 * blocks, '\0');
+    for (QByteArray *random : {&key, &cipher})
+        for (char &c : *random)
+            c = char(rng.bounded(256));
+    const QByteArray round_keys = round_keys_of(key);
+    decrypt_key prepared;
+    prepare_decrypt_key(bytes(round_keys), &prepared);
+    QByteArray expected(16 * blocks, '\0');
+    for (int i = 0; i < 16 * blocks; i += 16)
+        decrypt_block(bytes(cipher) + i, (unsigned char *)expected.data() + i, bytes(round_keys));
 
-        // Guard bytes after the output show any write past it.
-        const QByteArray guard(16, '\x5A');
-        QByteArray out = (in_place ? cipher : QByteArray(16 * blocks, '\0')) + guard;
-        decrypt_blocks(in_place ? bytes(out) : bytes(cipher), (unsigned char *)out.data(),
-                       size_t(blocks), prepared, path);
-        QCOMPARE(out.left(16 * blocks).toHex(), expected.toHex());
-        QCOMPARE(out.mid(16 * blocks), guard);
-        if (key == standard_key && blocks > 0)
-            QCOMPARE(out.mid(16 * (blocks / 2), 16).toHex(),
-                     QByteArray("00112233445566778899aabbccddeeff"));
-    }
+    // Guard bytes after the output show any write past it.
+    const QByteArray guard(16, '\x5A');
+    QByteArray out = (in_place ? cipher : QByteArray(16 * blocks, '\0')) + guard;
+    decrypt_blocks(in_place ? bytes(out) : bytes(cipher), (unsigned char *)out.data(),
+                   size_t(blocks), prepared, path);
+    QCOMPARE(out.toHex(), (expected + guard).toHex());
 }
 
 void test_aes::hardware_path_where_processor_has_it()
 {
+    // Asked a second way: a build or check that never takes the instructions shows only here.
 #if defined(CORVALEN_PORTABLE_AES) ||                                                              \
     !(defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86))
     QCOMPARE(fastest_aes_path(), aes_path::portable);

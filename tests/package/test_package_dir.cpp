@@ -9,15 +9,7 @@
 namespace
 {
 
-const QString settings_message = QString::fromUtf8("错误: 配置文件打开失败!");
 const QString invalid_version = "error: invalid version from version file";
-
-void write_text(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-}
 
 // A working directory with a settings file and a package beside it.
 struct package_fixture {
@@ -38,20 +30,14 @@ struct package_fixture {
     }
 };
 
-QLineEdit *directory_line(Dialog &d)
-{
-    return dialog_probe::widget<QLineEdit>(d, "lineEdit_input_directry");
-}
-
-QTableWidget *table(Dialog &d)
-{
-    return dialog_probe::widget<QTableWidget>(d, "tableWidget_filelist");
-}
-
-QString cell(Dialog &d, int row, int column)
-{
-    return table(d)->item(row, column)->text();
-}
+// The window's widgets by name.
+struct form {
+    Dialog &d;
+    QLineEdit *line(const char *name) { return dialog_probe::widget<QLineEdit>(d, name); }
+    QLineEdit *directory() { return line("lineEdit_input_directry"); }
+    QTableWidget *table() { return dialog_probe::widget<QTableWidget>(d, "tableWidget_filelist"); }
+    QString cell(int row, int column) { return table()->item(row, column)->text(); }
+};
 
 } // namespace
 
@@ -60,207 +46,112 @@ class test_package_dir : public QObject
     Q_OBJECT
 
 private slots:
-    void settings_file_at_start_up();
-    void table_and_readers_for_a_package();
-    void directory_without_package_files();
-    void text_that_names_no_directory();
-    void version_files_data();
-    void version_files();
-    void reader_failures();
+    void a_package_and_its_files_going_missing();
     void browse_runs_the_handler_again();
 };
 
-void test_package_dir::settings_file_at_start_up()
-{
-    struct start_up {
-        const char *config; // null: no settings file at all
-        QStringList messages;
-        QStringList entries; // "name format"
-    };
-    for (const start_up &c : {
-             start_up{nullptr, {settings_message}, {}},
-             start_up{"", {}, {}},
-             start_up{
-                 "app.bin 0\r\nfw.hex 16\n\nlast  1", {}, {"app.bin 0", "fw.hex 16", "last 0"}},
-         }) {
-        scoped_workdir workdir;
-        if (c.config)
-            write_text("config", c.config);
-        message_catcher catcher;
-        Dialog d;
-        QCOMPARE(catcher.texts, c.messages);
-        QStringList entries;
-        for (const file_info *entry : dialog_probe::config_entries(d))
-            entries << entry->get_name() + ' ' + QString::number(entry->get_format());
-        QCOMPARE(entries, c.entries);
-    }
-}
-
-void test_package_dir::table_and_readers_for_a_package()
+void test_package_dir::a_package_and_its_files_going_missing()
 {
     package_fixture f;
     QVERIFY(QDir().mkpath(QDir(f.package).filePath("sub")));
-    f.write("sub/app.bin -2\nmissing.bin 7\n");
+    // Settings lines with CR LF, an empty line and a double blank.
+    f.write("sub/app.bin -2\r\n\r\nmissing.bin  7\n");
     QFile::copy(QDir(f.package).filePath("fw.hex"), QDir(f.package).filePath("sub/app.bin"));
     message_catcher catcher;
     Dialog d;
-    for (int pass = 0; pass < 2; ++pass) {
-        directory_line(d)->setText(pass == 0 ? f.package : f.package + "/");
-        if (pass == 1)
-            directory_line(d)->setText(f.package);
-        QCOMPARE(catcher.texts, QStringList());
-        QTableWidget *t = table(d);
-        QCOMPARE(t->rowCount(), 4);
-        const QString base = QDir::toNativeSeparators(f.package) + QDir::separator();
-        const QStringList names = {"app.bin", "fw.hex", "sub/app.bin", "missing.bin"};
+    form w{d};
+    w.directory()->setText(f.package);
+    // Texts that name no directory change nothing.
+    w.directory()->setText(QDir(f.package).filePath("app.bin"));
+    w.directory()->setText(QDir(f.package).filePath("nothing"));
+    QCOMPARE(catcher.texts, QStringList());
+    const QString base = QDir::toNativeSeparators(f.package) + QDir::separator();
 #ifdef Q_OS_WIN
-        // Only the "/" of a settings name cuts the cell; the directory joins with "\".
-        const QStringList shown = {base + "app.bin", base + "fw.hex", "app.bin",
-                                   base + "missing.bin"};
+    // Only the "/" of a settings name cuts the cell; the directory joins with "\".
+    const QStringList shown = {base + "app.bin", base + "fw.hex", "app.bin", base + "missing.bin"};
 #else
-        const QStringList shown = {"app.bin", "fw.hex", "app.bin", "missing.bin"};
+    const QStringList shown = {"app.bin", "fw.hex", "app.bin", "missing.bin"};
 #endif
-        const QStringList sizes = {"112Byte", "16Byte", "16Byte", "0Byte"};
-        const QStringList formats = {"TXT", "HEX", "HEX", "HEX"};
-        for (int row = 0; row < 4; ++row) {
-            QCOMPARE(t->verticalHeaderItem(row)->text(), QString::number(row + 1));
-            QCOMPARE(t->rowHeight(row), 30);
-            QCOMPARE(cell(d, row, 0), shown[row]);
-            QCOMPARE(cell(d, row, 1), sizes[row]);
-            QCOMPARE(cell(d, row, 2), formats[row]);
-            QCOMPARE(cell(d, row, 3), QString("waiting"));
-            const QFont font = t->item(row, 3)->font();
-            QCOMPARE(font.pointSize(), 15);
-            QCOMPARE(font.weight(), int(QFont::Bold));
-            const file_info *entry = dialog_probe::file_list(d)[row];
-            QCOMPARE(entry->get_name(), base + names[row]);
-            QCOMPARE(entry->get_row(), row);
-        }
-        QCOMPARE(dialog_probe::package_dir(d), QDir::toNativeSeparators(f.package));
-        QCOMPARE(dialog_probe::package_version(d), QString("c2.0.8"));
-        QCOMPARE(dialog_probe::widget<QLineEdit>(d, "lineEdit_new_version")->text(),
-                 QString("c2.0.8"));
-        QCOMPARE(dialog_probe::update_list(d),
-                 QList<QStringList>({{"c2.0.7", "c2.0.8"}, {"c2.0.8", "c2.1.0"}}));
+    QStringList rows;
+    for (int row = 0; row < w.table()->rowCount(); ++row) {
+        rows << QStringList({w.table()->verticalHeaderItem(row)->text(), w.cell(row, 0),
+                             w.cell(row, 1), w.cell(row, 2), w.cell(row, 3)})
+                    .join(' ');
+        QCOMPARE(w.table()->rowHeight(row), 30);
+        QCOMPARE(w.table()->item(row, 3)->font().pointSize(), 15);
+        QCOMPARE(w.table()->item(row, 3)->font().weight(), int(QFont::Bold));
     }
-}
-
-void test_package_dir::directory_without_package_files()
-{
-    package_fixture f;
-    f.write();
-    message_catcher catcher;
-    Dialog d;
-    directory_line(d)->setText(f.package);
-    QCOMPARE(catcher.texts, QStringList());
-    const QString empty = QDir(f.workdir.path()).filePath("empty");
-    QVERIFY(QDir().mkpath(empty));
-    directory_line(d)->setText(empty);
-    QCOMPARE(catcher.texts, QStringList({"error: updatelist open failed!",
-                                         "error: version file open failed!", invalid_version}));
-    QCOMPARE(table(d)->rowCount(), 2);
-    QCOMPARE(cell(d, 0, 1), QString("0Byte"));
-    QVERIFY(dialog_probe::update_list(d).isEmpty());
-    QVERIFY(dialog_probe::package_version(d).isEmpty());
-    // The line keeps the last version that was read.
-    QCOMPARE(dialog_probe::widget<QLineEdit>(d, "lineEdit_new_version")->text(), QString("c2.0.8"));
-}
-
-void test_package_dir::text_that_names_no_directory()
-{
-    package_fixture f;
-    f.write();
-    message_catcher catcher;
-    Dialog d;
-    directory_line(d)->setText(f.package);
-    directory_line(d)->setText(QDir(f.package).filePath("app.bin"));
-    directory_line(d)->setText(QDir(f.package).filePath("nothing"));
-    QCOMPARE(catcher.texts, QStringList());
-    QCOMPARE(table(d)->rowCount(), 2);
+    QCOMPARE(rows, QStringList({"1 " + shown[0] + " 112Byte TXT waiting",
+                                "2 " + shown[1] + " 16Byte HEX waiting",
+                                "3 " + shown[2] + " 16Byte HEX waiting",
+                                "4 " + shown[3] + " 0Byte TXT waiting"}));
+    QStringList entries;
+    for (const file_info *entry : dialog_probe::file_list(d))
+        entries << entry->get_name() + ' ' + QString::number(entry->get_row());
+    QCOMPARE(entries, QStringList({base + "app.bin 0", base + "fw.hex 1", base + "sub/app.bin 2",
+                                   base + "missing.bin 3"}));
     QCOMPARE(dialog_probe::package_dir(d), QDir::toNativeSeparators(f.package));
     QCOMPARE(dialog_probe::package_version(d), QString("c2.0.8"));
-}
+    QCOMPARE(w.line("lineEdit_new_version")->text(), QString("c2.0.8"));
+    QCOMPARE(dialog_probe::update_list(d),
+             QList<QStringList>({{"c2.0.7", "c2.0.8"}, {"c2.0.8", "c2.1.0"}}));
 
-void test_package_dir::version_files_data()
-{
-    QTest::addColumn<QByteArray>("version");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("a1.0.7") << QByteArray("a1.0.7") << true;
-    QTest::newRow("no letter") << QByteArray("1.2.3") << true;
-    QTest::newRow("trailing CR LF") << QByteArray("a1.0.7\r\n") << true;
-    QTest::newRow("one dot") << QByteArray("a1.0") << false;
-    QTest::newRow("three dots") << QByteArray("a1.0.7.1") << false;
-    QTest::newRow("empty") << QByteArray() << false;
-}
-
-void test_package_dir::version_files()
-{
-    QFETCH(QByteArray, version);
-    QFETCH(bool, accepted);
-    package_fixture f;
-    f.contents.version = version;
-    f.write();
-    message_catcher catcher;
-    Dialog d;
-    directory_line(d)->setText(f.package);
-    const QString text = QString::fromUtf8(version);
-    QCOMPARE(dialog_probe::package_version(d), text);
-    QCOMPARE(catcher.texts, accepted ? QStringList() : QStringList({invalid_version + text}));
-    QCOMPARE(dialog_probe::widget<QLineEdit>(d, "lineEdit_new_version")->text(),
-             accepted ? text : QString());
-}
-
-void test_package_dir::reader_failures()
-{
-    package_fixture f;
-    f.write();
-    QVERIFY(QFile::remove(QDir(f.package).filePath("updatelist_config")));
-    QVERIFY(QFile::remove(QDir(f.package).filePath("version_config")));
-    message_catcher catcher;
-    Dialog d;
-    directory_line(d)->setText(f.package);
-    QCOMPARE(catcher.texts,
-             QStringList({"error: open file config failed",
-                          "error: open version config file failed", invalid_version}));
-    QVERIFY(dialog_probe::update_list(d).isEmpty());
+    // Files going missing, and the messages the package then shows, in order.
+    const QList<QPair<QStringList, QStringList>> losses = {
+        {{"updatelist_config", "version_config"},
+         {"error: open file config failed", "error: open version config file failed",
+          invalid_version}},
+        {{"updatelist", "version"},
+         {"error: updatelist open failed!", "error: version file open failed!", invalid_version}},
+    };
+    for (const auto &[files, messages] : losses) {
+        for (const QString &file : files)
+            QVERIFY(QFile::remove(QDir(f.package).filePath(file)));
+        w.directory()->clear();
+        w.directory()->setText(f.package);
+        QCOMPARE(catcher.texts, messages);
+        catcher.texts.clear();
+        // Listed anew from the settings, not added to the first listing.
+        QCOMPARE(w.table()->rowCount(), 4);
+        QCOMPARE(dialog_probe::file_list(d).size(), 4);
+        QVERIFY(dialog_probe::update_list(d).isEmpty());
+        QVERIFY(dialog_probe::package_version(d).isEmpty());
+        // The line keeps the last version that was read.
+        QCOMPARE(w.line("lineEdit_new_version")->text(), QString("c2.0.8"));
+    }
 }
 
 void test_package_dir::browse_runs_the_handler_again()
 {
     package_fixture f;
+    f.contents.version = "a1.0";
     f.write();
-    const QString empty = QDir(f.workdir.path()).filePath("empty");
-    QVERIFY(QDir().mkpath(empty));
     message_catcher catcher;
     Dialog d;
-    directory_line(d)->setText(empty);
-    QCOMPARE(catcher.texts.size(), 3);
+    form w{d};
+    const QString none = QDir(f.workdir.path()).filePath("none");
+    w.directory()->setText(none);
 
-    catcher.on_other_modal = [](QWidget *modal) {
-        if (auto *chooser = qobject_cast<QFileDialog *>(modal))
-            chooser->reject();
-    };
-    dialog_probe::widget<QPushButton>(d, "pushButton_browse")->click();
-    QCOMPARE(catcher.texts.size(), 6);
-    QCOMPARE(directory_line(d)->text(), empty);
-
+    // The chooser is first cancelled, then picks the package.
+    bool pick = false;
     QString caption;
     catcher.on_other_modal = [&](QWidget *modal) {
         if (auto *chooser = qobject_cast<QFileDialog *>(modal)) {
             caption = chooser->windowTitle();
             chooser->setDirectory(f.workdir.path());
             chooser->selectFile(f.package);
-            static_cast<QDialog *>(chooser)->accept();
+            pick ? static_cast<QDialog *>(chooser)->accept() : chooser->reject();
         }
     };
-    catcher.texts.clear();
-    f.contents.version = "a1.0";
-    f.write();
+    dialog_probe::widget<QPushButton>(d, "pushButton_browse")->click();
+    QCOMPARE(w.directory()->text(), none);
+    pick = true;
     dialog_probe::widget<QPushButton>(d, "pushButton_browse")->click();
     QCOMPARE(caption, QString("Find Files"));
-    QCOMPARE(directory_line(d)->text(), QDir::toNativeSeparators(f.package));
-    // Read once through the changed text and once more directly.
+    QCOMPARE(w.directory()->text(), QDir::toNativeSeparators(f.package));
+    // Read once through the changed text and once more directly; not taken as the new version.
     QCOMPARE(catcher.texts, QStringList({invalid_version + "a1.0", invalid_version + "a1.0"}));
+    QCOMPARE(w.line("lineEdit_new_version")->text(), QString());
 }
 
 QTEST_MAIN(test_package_dir)
