@@ -12,7 +12,15 @@
 namespace
 {
 
-const QString invalid_version = "error: invalid version from version file";
+// The files the cipher was asked to open, from its "file: " lines.
+QStringList opened_files(const QByteArray &console)
+{
+    QStringList opened;
+    for (const QByteArray &line : console.split('\n'))
+        if (line.startsWith("file: "))
+            opened << QString::fromLocal8Bit(line.mid(6));
+    return opened;
+}
 
 } // namespace
 
@@ -48,61 +56,45 @@ void test_windows_paths::directory_forms_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("package_dir");
-    QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QStringList>("decrypted");
-    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("opened");
     QTest::newRow("slashes") << "C:/pkg/release"
                              << "C:\\pkg\\release"
-                             << QStringList{"C:\\pkg\\release\\app.bin", "C:\\pkg\\release\\fw.hex"}
-                             << QStringList{"C:/pkg/release\\updatelist", "C:/pkg/release\\version"}
-                             << QStringList();
+                             << "C:\\pkg\\release\\app.bin"
+                             << QStringList{"C:/pkg/release\\updatelist",
+                                            "C:/pkg/release\\version"};
     QTest::newRow("backslashes") << "C:\\pkg\\release"
                                  << "C:\\pkg\\release"
-                                 << QStringList{"C:\\pkg\\release\\app.bin",
-                                                "C:\\pkg\\release\\fw.hex"}
+                                 << "C:\\pkg\\release\\app.bin"
                                  << QStringList{"C:\\pkg\\release\\updatelist",
-                                                "C:\\pkg\\release\\version"}
-                                 << QStringList();
+                                                "C:\\pkg\\release\\version"};
+    // No package there: the readers fail before opening anything.
     QTest::newRow("drive root") << "C:/"
-                                << "C:\\" << QStringList{"C:\\\\app.bin", "C:\\\\fw.hex"}
-                                << QStringList()
-                                << QStringList{"error: updatelist open failed!",
-                                               "error: version file open failed!", invalid_version};
+                                << "C:\\"
+                                << "C:\\\\app.bin" << QStringList();
 }
 
 void test_windows_paths::directory_forms()
 {
     QFETCH(QString, typed);
     QFETCH(QString, package_dir);
-    QFETCH(QStringList, names);
-    QFETCH(QStringList, decrypted);
-    QFETCH(QStringList, messages);
+    QFETCH(QString, name);
+    QFETCH(QStringList, opened);
     scoped_workdir workdir;
-    package_contents contents{
-        {{"app.bin", 0, QByteArray(100, 'a')}, {"fw.hex", 1, "fw"}}, "c2.0.8", "{c2.0.7,c2.0.8};"};
-    QString error;
-    QVERIFY2(make_package(release, contents, QDir(workdir.path()).filePath("config"), true, &error),
-             qPrintable(error));
+    package_contents contents{{{"app.bin", 0, "app"}}, "c2.0.8", "{c2.0.7,c2.0.8};"};
+    QVERIFY(
+        make_package(release, contents, QDir(workdir.path()).filePath("config"), true, nullptr));
     message_catcher catcher;
     Dialog d;
-    QCOMPARE(catcher.texts, QStringList());
-
     stdout_capture capture;
     dialog_probe::widget<QLineEdit>(d, "lineEdit_input_directry")->setText(typed);
-    QStringList opened;
-    for (const QByteArray &line : capture.take().split('\n'))
-        if (line.startsWith("file: "))
-            opened << QString::fromLocal8Bit(line.mid(6));
-    QCOMPARE(opened, decrypted);
-    QCOMPARE(catcher.texts, messages);
+    QCOMPARE(opened_files(capture.take()), opened);
+    QCOMPARE(catcher.texts.isEmpty(), !opened.isEmpty());
     QCOMPARE(dialog_probe::package_dir(d), package_dir);
-    auto *table = dialog_probe::widget<QTableWidget>(d, "tableWidget_filelist");
-    QCOMPARE(table->rowCount(), names.size());
-    for (int row = 0; row < names.size(); ++row) {
-        QCOMPARE(dialog_probe::file_list(d)[row]->get_name(), names[row]);
-        // The Name column shows the whole path: it is cut only at "/".
-        QCOMPARE(table->item(row, 0)->text(), names[row]);
-    }
+    QCOMPARE(dialog_probe::file_list(d).first()->get_name(), name);
+    // The Name column shows the whole path: it is cut only at "/".
+    QCOMPARE(dialog_probe::widget<QTableWidget>(d, "tableWidget_filelist")->item(0, 0)->text(),
+             name);
 }
 
 void test_windows_paths::companion_and_image_paths()

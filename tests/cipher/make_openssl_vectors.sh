@@ -1,5 +1,5 @@
 #!/bin/sh
-# Writes the reference cipher files that test_crypt_file reads, enciphered by
+# Writes the reference cipher files that test_cipher reads, enciphered by
 # the openssl command line (an AES implementation of its own), into DIR:
 # NAME.plain and NAME.cipher for every case. Runs on the build machine, so the
 # test needs no openssl where it runs (a Windows machine, wine).
@@ -38,6 +38,4 @@ enc blocks -nopad
 
 printf 'c2.0.7' > version.plain
 enc version
-printf 'c2.0.7,c2.0.8' > updatelist.plain
-enc updatelist
 touch stamp

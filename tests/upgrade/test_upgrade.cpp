@@ -56,71 +56,96 @@ class test_upgrade : public QObject
     Q_OBJECT
 
 private slots:
-    void version_gate_data();
-    void version_gate();
-    void file_faults_stop_the_run_data();
-    void file_faults_stop_the_run();
+    void runs_data();
+    void runs();
     void console_lines_of_a_run_data();
     void console_lines_of_a_run();
-    void refused_write_stops_the_run();
     void empty_file_list_goes_to_shutdown();
     void slow_links_data();
     void slow_links();
 };
 
-void test_upgrade::version_gate_data()
+void test_upgrade::runs_data()
 {
     QTest::addColumn<QByteArray>("log");
     QTest::addColumn<QByteArray>("version");
     QTest::addColumn<QByteArray>("update_list");
+    QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("answer");
     QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("sent");
+    QTest::addColumn<int>("finished");
     const QByteArray log = "fw c2.0.7\n";
     const int ok = QMessageBox::Ok, cancel = QMessageBox::Cancel;
+    auto row = [](const char *name, const QByteArray &log, const QByteArray &version,
+                  const QByteArray &update_list, const QString &fault, int answer,
+                  const QString &message, int finished) {
+        QTest::newRow(name) << log << version << update_list << fault << answer << message
+                            << finished;
+    };
+    // Faults met after the first file: it is finished, the second is not downloaded.
+    auto file_fault = [&](const char *name, const QString &fault, const QString &message) {
+        row(name, log, "c2.0.8", "{c2.0.7,c2.0.8};", fault, ok, message, 1);
+    };
     const QString question =
         "Upgrade from high version(c2.0.7)to low version(c2.0.5)\r\nAre you sure?";
-    QTest::newRow("empty package version") << log << QByteArray() << QByteArray("{c2.0.7};") << ok
-                                           << "error: empty version detect, please check. "
-                                              "\r\ncurrent version \"c2.0.7\", new version \"\""
-                                           << false;
-    QTest::newRow("empty sensor version")
-        << QByteArray("no version here") << QByteArray("c2.0.8") << QByteArray("{c2.0.8};") << ok
-        << "error: empty version detect, please check. \r\ncurrent version \"\", new version "
-           "\"c2.0.8\""
-        << false;
-    QTest::newRow("forbidden pair")
-        << log << QByteArray("c2.0.8") << QByteArray("{c2.0.6,c2.0.8};{c2.0.7};") << ok
-        << "error: update from c2.0.7 to c2.0.8 is forbidden" << false;
-    QTest::newRow("same version, one group")
-        << log << QByteArray("c2.0.7") << QByteArray("{c2.0.7};") << cancel << QString() << true;
-    QTest::newRow("downgrade cancelled")
-        << log << QByteArray("c2.0.5") << QByteArray("{c2.0.5,c2.0.7};") << cancel << question
-        << false;
-    QTest::newRow("downgrade confirmed")
-        << log << QByteArray("c2.0.5") << QByteArray("{c2.0.5,c2.0.7};") << ok << question << true;
+    row("empty package version", log, "", "{c2.0.7};", "", ok,
+        "error: empty version detect, please check. \r\ncurrent version \"c2.0.7\", new version "
+        "\"\"",
+        0);
+    row("empty sensor version", "no version here", "c2.0.8", "{c2.0.8};", "", ok,
+        "error: empty version detect, please check. \r\ncurrent version \"\", new version "
+        "\"c2.0.8\"",
+        0);
+    row("forbidden pair", log, "c2.0.8", "{c2.0.6,c2.0.8};{c2.0.7};", "", ok,
+        "error: update from c2.0.7 to c2.0.8 is forbidden", 0);
+    row("same version, one group", log, "c2.0.7", "{c2.0.7};", "", cancel, "", 3);
+    row("downgrade cancelled", log, "c2.0.5", "{c2.0.5,c2.0.7};", "", cancel, question, 0);
+    row("downgrade confirmed", log, "c2.0.5", "{c2.0.5,c2.0.7};", "", ok, question, 3);
+    file_fault("missing companion", "no companion", "error: open file config failed");
+    file_fault("missing package file", "no file", "error: file open failed!");
+    file_fault("padding count beyond size", "padding 99999",
+               "error: invalid padding count 99999 for image1.bin!");
+    file_fault("negative padding count", "padding -5",
+               "error: invalid padding count -5 for image1.bin!");
+    file_fault("file grew since listed", "grown",
+               "error: file image1.bin changed since it was listed!");
+    // Still connected, but closed for writing: the first download cannot leave.
+    row("refused write", log, "c2.0.8", "{c2.0.7,c2.0.8};", "closed", ok,
+        "error: command send failed!", 0);
 }
 
-void test_upgrade::version_gate()
+void test_upgrade::runs()
 {
     QFETCH(QByteArray, log);
     QFETCH(QByteArray, version);
     QFETCH(QByteArray, update_list);
+    QFETCH(QString, fault);
     QFETCH(int, answer);
     QFETCH(QString, message);
-    QFETCH(bool, sent);
+    QFETCH(int, finished);
     upgrade_fixture f;
     sensor_config config;
     config.log = log;
-    package_contents contents = upgrade_fixture::three_files();
-    contents.version = version;
-    contents.update_list = update_list;
+    const package_contents contents{upgrade_fixture::three_files().files, version, update_list};
     QVERIFY(f.prepare(contents, config));
     f.catcher.texts.clear();
-    f.catcher.boxes.clear();
     f.catcher.answer = QMessageBox::StandardButton(answer);
-    f.press_upgrade();
+    const QString second = QDir(f.package).filePath("image1.bin");
+    if (fault == "no companion")
+        QVERIFY(QFile::remove(second + "_config"));
+    if (fault == "no file")
+        QVERIFY(QFile::remove(second));
+    if (fault.startsWith("padding "))
+        write_file(second + "_config", fault.mid(8).toUtf8() + "\n", QIODevice::WriteOnly);
+    if (fault == "grown")
+        write_file(second, QByteArray(16, 'x'), QIODevice::Append);
+    if (fault == "closed")
+        dialog_probe::device(*f.dialog)->QIODevice::close();
+    const QString shown_version = f.widget<QLineEdit>("lineEdit_old_version")->text();
+    f.catcher.boxes.clear();
 
+    const qint64 took = f.press_upgrade();
+    QVERIFY2(took < 8000, qPrintable(QString::number(took)));
     QCOMPARE(f.catcher.texts, message.isEmpty() ? QStringList() : QStringList({message}));
     if (message.startsWith("Upgrade from")) {
         const message_catcher::shown_box &box = f.catcher.boxes.first();
@@ -132,70 +157,21 @@ void test_upgrade::version_gate()
         // Error boxes stand alone, whatever window is open.
         QCOMPARE(f.catcher.boxes.first().parent, nullptr);
     }
-    if (!sent) {
-        QCOMPARE(f.upgrade_commands(), QList<QByteArray>());
-        QCOMPARE(f.statuses(), QStringList({"waiting", "waiting", "waiting"}));
-        return;
-    }
-    QCOMPARE(f.upgrade_commands(),
-             QList<QByteArray>({"download image0.bin 0 5000", "download image1.bin 8 2048",
-                                "download image2.bin 16 77", "shutdown"}));
-    const QList<received_image> images = f.sensor->images();
-    QCOMPARE(images.size(), 3);
+    const QList<QByteArray> downloads = {"download image0.bin 0 5000", "download image1.bin 8 2048",
+                                         "download image2.bin 16 77", "shutdown"};
+    QCOMPARE(f.upgrade_commands(), downloads.mid(0, finished == 3 ? 4 : finished));
+    QStringList statuses;
     for (int i = 0; i < 3; ++i) {
-        QVERIFY(images[i].data == contents.files[i].content);
-        QVERIFY(f.row_green(i));
+        statuses << (i < finished ? "finished" : "waiting");
+        QCOMPARE(f.row_green(i), i < finished);
     }
-    QCOMPARE(f.statuses(), QStringList({"finished", "finished", "finished"}));
-    QCOMPARE(f.widget<QLineEdit>("lineEdit_old_version")->text(), QString());
-    QCOMPARE(dialog_probe::device_version(*f.dialog), QString("c2.0.7"));
-}
-
-void test_upgrade::file_faults_stop_the_run_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("missing companion") << "no companion"
-                                       << "error: open file config failed";
-    QTest::newRow("missing package file") << "no file"
-                                          << "error: file open failed!";
-    QTest::newRow("padding count beyond size")
-        << "padding 99999"
-        << "error: invalid padding count 99999 for image1.bin!";
-    QTest::newRow("negative padding count") << "padding -5"
-                                            << "error: invalid padding count -5 for image1.bin!";
-    QTest::newRow("file grew since listed")
-        << "grown"
-        << "error: file image1.bin changed since it was listed!";
-}
-
-void test_upgrade::file_faults_stop_the_run()
-{
-    QFETCH(QString, fault);
-    QFETCH(QString, message);
-    upgrade_fixture f;
-    const package_contents contents = upgrade_fixture::three_files();
-    QVERIFY(f.prepare(contents));
-    QCOMPARE(f.catcher.texts, QStringList());
-    const QString second = QDir(f.package).filePath("image1.bin");
-    if (fault == "no companion")
-        QVERIFY(QFile::remove(second + "_config"));
-    if (fault == "no file")
-        QVERIFY(QFile::remove(second));
-    if (fault.startsWith("padding "))
-        write_file(second + "_config", fault.mid(8).toUtf8() + "\n", QIODevice::WriteOnly);
-    if (fault == "grown")
-        write_file(second, QByteArray(16, 'x'), QIODevice::Append);
-
-    const qint64 took = f.press_upgrade();
-    QCOMPARE(f.catcher.texts, QStringList({message}));
-    // Every file fault stops the run before the failing file's download.
-    QCOMPARE(f.statuses(), QStringList({"finished", "waiting", "waiting"}));
-    QVERIFY(f.row_green(0));
-    QVERIFY(!f.row_green(1));
-    QVERIFY2(took < 8000, qPrintable(QString::number(took)));
-    QCOMPARE(f.upgrade_commands(), QList<QByteArray>({"download image0.bin 0 5000"}));
-    QCOMPARE(f.widget<QLineEdit>("lineEdit_old_version")->text(), QString("c2.0.7"));
+    QCOMPARE(f.statuses(), statuses);
+    QCOMPARE(f.sensor->images().size(), finished);
+    for (int i = 0; i < finished; ++i)
+        QVERIFY(f.sensor->images()[i].data == contents.files[i].content);
+    // The sensor powers off after a whole run; the version it had is no longer shown.
+    QCOMPARE(f.widget<QLineEdit>("lineEdit_old_version")->text(),
+             finished == 3 ? QString() : shown_version);
 }
 
 void test_upgrade::console_lines_of_a_run_data()
@@ -252,18 +228,6 @@ void test_upgrade::console_lines_of_a_run()
     f.catcher.answer = QMessageBox::Cancel;
     f.press_upgrade();
     QCOMPARE(console.lines, lines);
-}
-
-void test_upgrade::refused_write_stops_the_run()
-{
-    upgrade_fixture f;
-    QVERIFY(f.prepare(upgrade_fixture::three_files()));
-    // Still connected, but closed for writing: the download command cannot leave.
-    dialog_probe::device(*f.dialog)->QIODevice::close();
-    f.press_upgrade();
-    QCOMPARE(f.catcher.texts, QStringList({"error: command send failed!"}));
-    QCOMPARE(f.upgrade_commands(), QList<QByteArray>());
-    QCOMPARE(f.statuses(), QStringList({"waiting", "waiting", "waiting"}));
 }
 
 void test_upgrade::empty_file_list_goes_to_shutdown()
