@@ -42,7 +42,6 @@ void test_device::address_check_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("valid");
-    QTest::newRow("default") << "192.168.1.80" << true;
     QTest::newRow("leading zeros") << "192.168.001.080" << true;
     QTest::newRow("many zeros") << "0000000000127.0.0.1" << true;
     QTest::newRow("edges") << "0.0.0.255" << true;
@@ -53,7 +52,6 @@ void test_device::address_check_data()
     QTest::newRow("long number") << "1.2.3.99999999999" << false;
     QTest::newRow("leading blank") << " 192.168.1.80" << false;
     QTest::newRow("sign") << "+1.2.3.4" << false;
-    QTest::newRow("letter") << "1.2.3.a" << false;
     QTest::newRow("arabic-indic digit") << QString("1.2.3.") + QChar(0x0664) << false;
     QTest::newRow("empty") << "" << false;
 }
@@ -82,7 +80,6 @@ void test_device::version_search_data()
                                                  "c2.0.7\0\0",
                                                  11)
                                    << "c2.0.7";
-    QTest::newRow("empty") << QByteArray() << "";
     QTest::newRow("short") << QByteArray("ab") << "";
 }
 

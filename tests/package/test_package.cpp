@@ -170,6 +170,16 @@ void test_package::a_package_and_its_files_going_missing()
         // The line keeps the last version that was read.
         QCOMPARE(w.line("lineEdit_new_version")->text(), QString("c2.0.8"));
     }
+
+    // The root keeps its separator, and the join adds one more.
+#ifdef Q_OS_WIN
+    const QString root = "C:/", root_entry = "C:\\\\app.bin";
+#else
+    const QString root = "/", root_entry = "//app.bin";
+#endif
+    w.directory()->setText(root);
+    QCOMPARE(dialog_probe::package_dir(d), QDir::toNativeSeparators(root));
+    QCOMPARE(dialog_probe::file_list(d).first()->get_name(), root_entry);
 }
 
 void test_package::browse_runs_the_handler_again()

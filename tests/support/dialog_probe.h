@@ -10,7 +10,6 @@
 
 // Read access to the state the window keeps between operator actions.
 struct dialog_probe {
-    static const QVector<file_info *> &config_entries(const Dialog &d) { return d.config_entries; }
     static const QVector<file_info *> &file_list(const Dialog &d) { return d.file_list; }
     static const QList<QStringList> &update_list(const Dialog &d) { return d.update_list; }
     static const QString &package_dir(const Dialog &d) { return d.package_dir; }

@@ -93,20 +93,18 @@ struct upgrade_fixture {
 
     QTableWidget *table() { return widget<QTableWidget>("tableWidget_filelist"); }
 
+    // The Status cell of each row, followed by " green" when the whole row is green.
     QStringList statuses()
     {
         QStringList list;
-        for (int row = 0; row < table()->rowCount(); ++row)
-            list << table()->item(row, 3)->text();
+        for (int row = 0; row < table()->rowCount(); ++row) {
+            int green = 0;
+            for (int column = 0; column < table()->columnCount(); ++column)
+                green += table()->item(row, column)->background().color() == QColor(Qt::green);
+            list << table()->item(row, 3)->text() +
+                        (green == table()->columnCount() ? " green" : "");
+        }
         return list;
-    }
-
-    bool row_green(int row)
-    {
-        for (int column = 0; column < table()->columnCount(); ++column)
-            if (table()->item(row, column)->background().color() != QColor(Qt::green))
-                return false;
-        return true;
     }
 
     // The sensor's commands after the log request of the connect.

@@ -1,12 +1,50 @@
+#include <QTemporaryDir>
 #include <QtTest>
 
-#include "console_lines.h"
+#include "package_maker.h"
+#include "upgrade/image_writer.h"
 #include "upgrade_fixture.h"
 
 Q_DECLARE_METATYPE(sensor_config)
 
 namespace
 {
+
+// Collects the tool's qDebug lines while it lives, with a temporary directory's path written
+// as "<dir>" so that the expected lines can be written out.
+class console_lines
+{
+public:
+    explicit console_lines(const QString &dir) : dir(QDir::fromNativeSeparators(dir))
+    {
+        current = this;
+        previous = qInstallMessageHandler(collect);
+    }
+    ~console_lines()
+    {
+        qInstallMessageHandler(previous);
+        current = nullptr;
+    }
+    console_lines(const console_lines &) = delete;
+    console_lines &operator=(const console_lines &) = delete;
+
+    QStringList lines;
+
+private:
+    static void collect(QtMsgType type, const QMessageLogContext &, const QString &text)
+    {
+        // Windows paths print with "\", which qDebug doubles inside quotes: compared as "/".
+        if (type == QtDebugMsg)
+            current->lines << QString(text)
+                                  .replace("\\\\", "/")
+                                  .replace('\\', '/')
+                                  .replace(current->dir, "<dir>");
+    }
+
+    QString dir;
+    QtMessageHandler previous;
+    static inline console_lines *current = nullptr;
+};
 
 // Times the window's repaints, and tries to start a second run and to close the window,
 // as an impatient operator would, while it lives.
@@ -49,6 +87,40 @@ void write_file(const QString &path, const QByteArray &bytes, QIODevice::OpenMod
     file.write(bytes);
 }
 
+// Records the size of every write it is given.
+class recording_device : public QIODevice
+{
+public:
+    recording_device() { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+    QList<int> writes;
+    QByteArray bytes;
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        writes << int(size);
+        bytes.append(data, int(size));
+        return size;
+    }
+};
+
+QByteArray image_of(int length)
+{
+    QByteArray image(length, '\0');
+    for (int i = 0; i < length; ++i)
+        image[i] = char((i * 131) ^ (i >> 11));
+    return image;
+}
+
+QList<int> chunks_of(int length)
+{
+    QList<int> chunks;
+    for (int at = 0; at < length; at += 2048)
+        chunks << qMin(2048, length - at);
+    return chunks;
+}
+
 } // namespace
 
 class test_upgrade : public QObject
@@ -63,6 +135,11 @@ private slots:
     void empty_file_list_goes_to_shutdown();
     void slow_links_data();
     void slow_links();
+    void streams_decrypted_image_data();
+    void streams_decrypted_image();
+
+private:
+    QTemporaryDir dir;
 };
 
 void test_upgrade::runs_data()
@@ -161,10 +238,8 @@ void test_upgrade::runs()
                                          "download image2.bin 16 77", "shutdown"};
     QCOMPARE(f.upgrade_commands(), downloads.mid(0, finished == 3 ? 4 : finished));
     QStringList statuses;
-    for (int i = 0; i < 3; ++i) {
-        statuses << (i < finished ? "finished" : "waiting");
-        QCOMPARE(f.row_green(i), i < finished);
-    }
+    for (int i = 0; i < 3; ++i)
+        statuses << (i < finished ? "finished green" : "waiting");
     QCOMPARE(f.statuses(), statuses);
     QCOMPARE(f.sensor->images().size(), finished);
     for (int i = 0; i < finished; ++i)
@@ -288,6 +363,55 @@ void test_upgrade::slow_links()
     // The window kept painting through the transfer: a frozen one pauses for all of it.
     QVERIFY2(paints > took / 1000, qPrintable(QString::number(paints)));
     QVERIFY2(longest_pause < 1000, qPrintable(QString::number(longest_pause)));
+}
+
+void test_upgrade::streams_decrypted_image_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("announced");
+    QTest::addColumn<int>("shrink_to");
+    QTest::addColumn<int>("result");
+    const int sent = int(image_result::sent), changed = int(image_result::file_changed);
+    for (int length : {0, 1, 15, 16, 17, 2047, 2048, 2049, 65535, 65536, 65537, 5 << 20})
+        QTest::newRow(qPrintable(QString::number(length))) << length << length << -1 << sent;
+    // Announced shorter than the plain text (a large padding count): only that many go out.
+    QTest::newRow("announced 5000 of 70000") << 70000 << 5000 << -1 << sent;
+    // The whole cipher length announced (no padding count): the zero tail goes out too.
+    QTest::newRow("announced with padding") << 100 << 112 << -1 << sent;
+    QTest::newRow("announced beyond the file") << 100 << 113 << -1 << changed;
+    QTest::newRow("shrank to a block") << 300000 << 300000 << 16 << changed;
+    QTest::newRow("shrank mid-image") << 300000 << 300000 << 100000 << changed;
+}
+
+void test_upgrade::streams_decrypted_image()
+{
+    QFETCH(int, length);
+    QFETCH(int, announced);
+    QFETCH(int, shrink_to);
+    QFETCH(int, result);
+    const QByteArray image = image_of(length);
+    const QByteArray cipher = encrypt_package_bytes(image);
+    const QString path = dir.filePath("image.bin");
+    write_file(path, cipher, QIODevice::WriteOnly);
+
+    crypt_stream stream;
+    QCOMPARE(crypt_stream_open(&stream, "decry", path.toLocal8Bit().constData()), 0);
+    if (shrink_to >= 0)
+        QVERIFY(QFile::resize(path, shrink_to));
+    recording_device device;
+    QCOMPARE(int(write_image(device, stream, announced, [] {})), result);
+    crypt_stream_close(&stream);
+
+    const QByteArray plain = image + QByteArray(cipher.size() - image.size(), '\0');
+    if (result == int(image_result::sent)) {
+        QCOMPARE(device.bytes.size(), announced);
+        QVERIFY(device.bytes == plain.left(announced));
+        QCOMPARE(device.writes, chunks_of(announced));
+    } else {
+        // Nothing that was not decrypted from the file goes out.
+        QVERIFY(device.bytes.size() <= qMax(shrink_to, 0));
+        QVERIFY(device.bytes == plain.left(device.bytes.size()));
+    }
 }
 
 QTEST_MAIN(test_upgrade)
