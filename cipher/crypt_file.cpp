@@ -9,12 +9,19 @@ namespace
 
 const int block_size = 16;
 
-// Length of the open file, or -1 when it cannot be told or does not fit an int.
+// Length of the open file, or -1 when it cannot be told or does not fit an int. Told in 64
+// bits: Windows' ftell counts in 32 and takes a file of 4 GiB and more for a short one.
 int file_size(FILE *fp)
 {
-    if (fseek(fp, 0, SEEK_END) != 0)
+#ifdef _WIN32
+    if (_fseeki64(fp, 0, SEEK_END) != 0)
         return -1;
-    long end = ftell(fp);
+    const long long end = _ftelli64(fp);
+#else
+    if (fseeko(fp, 0, SEEK_END) != 0)
+        return -1;
+    const long long end = ftello(fp);
+#endif
     if (end < 0 || end > INT_MAX)
         return -1;
     return (int)end;
