@@ -137,6 +137,7 @@ private slots:
     void slow_links();
     void streams_decrypted_image_data();
     void streams_decrypted_image();
+    void short_last_block_streams_what_the_file_holds();
 
 private:
     QTemporaryDir dir;
@@ -412,6 +413,20 @@ void test_upgrade::streams_decrypted_image()
         QVERIFY(device.bytes.size() <= qMax(shrink_to, 0));
         QVERIFY(device.bytes == plain.left(device.bytes.size()));
     }
+}
+
+void test_upgrade::short_last_block_streams_what_the_file_holds()
+{
+    // One byte whose zero-filled block deciphers to 08 00 .. 00: its padding byte claims 16 bytes,
+    // the file holds 1. A corrupt package file must not stream more than it holds.
+    const QString path = dir.filePath("short.bin");
+    write_file(path, "\x2f", QIODevice::WriteOnly);
+    crypt_stream stream;
+    QCOMPARE(crypt_stream_open(&stream, "decry", path.toLocal8Bit().constData()), 0);
+    recording_device device;
+    QCOMPARE(int(write_image(device, stream, 1, [] {})), int(image_result::sent));
+    crypt_stream_close(&stream);
+    QCOMPARE(device.bytes, QByteArray("\x08"));
 }
 
 QTEST_MAIN(test_upgrade)
