@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QPixmap>
 
+#include "app/messages.h"
 #include "app/paths.h"
+#include "device/sensor_connect.h"
 #include "device/tcp_device.h"
 #include "ui_dialog.h"
 
@@ -29,8 +31,32 @@ void Dialog::init_dialog()
 
     device = new tcp_device;
 
-    config_entries = config_reader.read_config(join_path(QDir::currentPath(), "config"));
+    config_entries =
+        value_or_shown(config_reader.read_config(join_path(QDir::currentPath(), "config")));
     config_reader.dump_file_list(config_entries);
 
     on_lineEdit_input_directry_textChanged(ui->lineEdit_input_directry->text());
+}
+
+void Dialog::on_pushButton_connect_clicked()
+{
+    const QString address = ui->lineEdit_ip->text();
+    const QString refused = dial_sensor(*device, address);
+    if (!refused.isEmpty()) {
+        show_error(refused);
+        return;
+    }
+    device_version = get_lidar_version();
+    if (device_version.isEmpty())
+        show_error("error: get Lidar version fail");
+    else
+        ui->lineEdit_old_version->setText(device_version);
+}
+
+QString Dialog::get_lidar_version()
+{
+    QStringList messages;
+    const QString version = query_lidar_version(*device, messages);
+    show_errors(messages);
+    return version;
 }

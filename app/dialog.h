@@ -10,6 +10,7 @@
 
 #include "package/file_info.h"
 #include "package/settings_reader.h"
+#include "upgrade/upgrade_engine.h"
 
 class Ui_Dialog;
 class tcp_device;
@@ -35,6 +36,8 @@ private slots:
 
 private:
     void init_dialog();
+    upgrade_plan plan_of_package() const;
+    bool confirm_downgrade();
 
     Ui_Dialog *ui;
     settings_reader config_reader;

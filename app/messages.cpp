@@ -9,10 +9,8 @@ void show_error(const QString &text)
     box.exec();
 }
 
-bool device_result_ok(int result, const QString &failure_text)
+void show_errors(const QStringList &texts)
 {
-    if (result == 0)
-        return true;
-    show_error(result == 2 ? QString("error: tcp not connected!") : failure_text);
-    return false;
+    for (const QString &text : texts)
+        show_error(text);
 }

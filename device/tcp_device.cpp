@@ -82,7 +82,9 @@ int tcp_device::recv_ack(int expected_size, int expected_value)
 {
     if (!is_connected(*this))
         return 2;
-    waitForReadyRead(reply_wait_ms);
+    // The reply may already be in: the event loop reads while an image drains.
+    if (bytesAvailable() == 0)
+        waitForReadyRead(reply_wait_ms);
     const QByteArray reply = readAll();
     const int value = ack_value(reply);
     if (value == expected_value && reply.size() == expected_size)

@@ -7,8 +7,19 @@
 #include "app/dialog.h"
 #include "app/messages.h"
 #include "app/paths.h"
+#include "package/update_list.h"
 #include "package/version.h"
 #include "ui_dialog.h"
+
+QList<QStringList> Dialog::read_update_list(const QString &path)
+{
+    return value_or_shown(read_update_list_file(path));
+}
+
+QString Dialog::read_version_file(const QString &path)
+{
+    return value_or_shown(read_version_file_text(path));
+}
 
 void Dialog::on_lineEdit_input_directry_textChanged(const QString &arg1)
 {
@@ -22,7 +33,7 @@ void Dialog::on_lineEdit_input_directry_textChanged(const QString &arg1)
         qDebug() << "version new" << package_version;
         ui->lineEdit_new_version->setText(package_version);
     } else {
-        show_error("error: invalid version from version file" + package_version);
+        show_error(invalid_version_message(package_version));
     }
 }
 

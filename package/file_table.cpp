@@ -1,3 +1,5 @@
+#include "package/file_table.h"
+
 #include <QFileInfo>
 #include <QFont>
 #include <QTableWidget>
@@ -60,7 +62,19 @@ void Dialog::refresh_file_list(const QString &dir)
         table->setItem(i, 0, item_with(entry->get_name().split('/').last()));
         table->setItem(i, 1, item_with(QString::number(entry->get_size()) + "Byte"));
         table->setItem(i, 2, item_with(entry->get_format() == 0 ? "TXT" : "HEX"));
-        table->setItem(i, 3, waiting_item());
+        table->setItem(i, status_column, waiting_item());
         entry->set_row(i);
     }
+}
+
+void mark_upgrading(QTableWidget *table, int row)
+{
+    table->item(row, status_column)->setText("upgrading");
+}
+
+void mark_finished(QTableWidget *table, int row)
+{
+    table->item(row, status_column)->setText("finished");
+    for (int column = 0; column < table->columnCount(); ++column)
+        table->item(row, column)->setData(Qt::BackgroundRole, QColor(Qt::green));
 }

@@ -4,8 +4,6 @@
 #include <QTextStream>
 #include <QtDebug>
 
-#include "app/messages.h"
-
 file_info *parse_settings_line(const QString &line)
 {
     const QStringList pieces = line.split(' ');
@@ -17,22 +15,21 @@ file_info *parse_settings_line(const QString &line)
     return entry;
 }
 
-QVector<file_info *> settings_reader::read_config(const QString &path)
+read_result<QVector<file_info *>> settings_reader::read_config(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        show_error(QString::fromUtf8("错误: 配置文件打开失败!"));
-        return {};
-    }
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return read_result<QVector<file_info *>>::failed(
+            QString::fromUtf8("错误: 配置文件打开失败!"));
     QVector<file_info *> entries;
     QTextStream stream(&file);
     while (!stream.atEnd())
         if (file_info *entry = parse_settings_line(stream.readLine()))
             entries.append(entry);
-    return entries;
+    return read_result<QVector<file_info *>>::ok(entries);
 }
 
-void settings_reader::dump_file_list(QVector<file_info *> list)
+void settings_reader::dump_file_list(const QVector<file_info *> &list)
 {
     for (const file_info *entry : list)
         qDebug() << entry->get_name() << entry->get_size() << "Byte" << entry->get_format();

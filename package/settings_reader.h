@@ -5,6 +5,7 @@
 #include <QVector>
 
 #include "package/file_info.h"
+#include "package/read_result.h"
 
 // One line of the settings file: the name, a blank and the format. Extra
 // pieces are ignored and a format that is not a number is 0. Returns null for
@@ -15,8 +16,9 @@ file_info *parse_settings_line(const QString &line);
 class settings_reader
 {
 public:
-    QVector<file_info *> read_config(const QString &path);
-    void dump_file_list(QVector<file_info *> list);
+    // The entries, one per line that names a file; owned by the caller.
+    read_result<QVector<file_info *>> read_config(const QString &path);
+    void dump_file_list(const QVector<file_info *> &list);
 };
 
 #endif

@@ -1,6 +1,5 @@
 #include "package/update_list.h"
 
-#include "app/dialog.h"
 #include "package/package_text.h"
 
 QList<QStringList> parse_update_list(const QString &text)
@@ -25,9 +24,11 @@ bool group_permits(const QList<QStringList> &groups, const QString &from, const 
     return false;
 }
 
-QList<QStringList> Dialog::read_update_list(const QString &path)
+read_result<QList<QStringList>> read_update_list_file(const QString &path)
 {
     const auto text = read_package_text(
         path, {"error: updatelist open failed!", "error: open file config failed"});
-    return text ? parse_update_list(*text) : QList<QStringList>();
+    if (!text)
+        return read_result<QList<QStringList>>::failed(text.failure);
+    return read_result<QList<QStringList>>::ok(parse_update_list(*text.value));
 }

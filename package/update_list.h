@@ -4,6 +4,8 @@
 #include <QList>
 #include <QStringList>
 
+#include "package/read_result.h"
+
 // The upgrade groups of an update list text: CR LF pairs and then blanks
 // removed, records cut at ";", empty records skipped, braces dropped, fields
 // cut at "," with empty ones kept.
@@ -11,5 +13,8 @@ QList<QStringList> parse_update_list(const QString &text);
 
 // True when one group holds both versions.
 bool group_permits(const QList<QStringList> &groups, const QString &from, const QString &to);
+
+// Reads the package's encrypted "updatelist" (its "_config" companion must open too).
+read_result<QList<QStringList>> read_update_list_file(const QString &path);
 
 #endif

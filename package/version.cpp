@@ -1,6 +1,5 @@
 #include "package/version.h"
 
-#include "app/dialog.h"
 #include "package/package_text.h"
 
 namespace
@@ -27,9 +26,13 @@ int version_number(const QString &version)
            digit_at(version, dot + 3);
 }
 
-QString Dialog::read_version_file(const QString &path)
+read_result<QString> read_version_file_text(const QString &path)
 {
     return read_package_text(
-               path, {"error: version file open failed!", "error: open version config file failed"})
-        .value_or(QString());
+        path, {"error: version file open failed!", "error: open version config file failed"});
+}
+
+QString invalid_version_message(const QString &version)
+{
+    return "error: invalid version from version file" + version;
 }

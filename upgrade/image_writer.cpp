@@ -1,11 +1,14 @@
 #include "upgrade/image_writer.h"
 
 #include <QAbstractSocket>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QThread>
 #include <memory>
 #include <new>
 
 #include "device/reply_wait.h"
+#include "device/send_queue.h"
 
 namespace
 {
@@ -22,6 +25,22 @@ bool link_up(const QIODevice &device)
 {
     const auto *socket = qobject_cast<const QAbstractSocket *>(&device);
     return device.isOpen() && (!socket || socket->state() == QAbstractSocket::ConnectedState);
+}
+
+// Bytes written that the sensor's side has not taken yet: in Qt's queue or the system's.
+qint64 in_transit(const QIODevice &device)
+{
+    const auto *socket = qobject_cast<const QAbstractSocket *>(&device);
+    return device.bytesToWrite() + (socket ? bytes_not_taken(*socket) : 0);
+}
+
+// Lets the queues drain for a moment: Qt's by writing, the system's by waiting.
+void wait_for_transit(QIODevice &device)
+{
+    if (device.bytesToWrite() > 0)
+        device.waitForBytesWritten(poll_ms);
+    else
+        QThread::msleep(poll_ms);
 }
 
 // The image's bytes in order, decrypted a piece at a time.
@@ -67,7 +86,7 @@ private:
 } // namespace
 
 image_result write_image(QIODevice &device, crypt_stream &image, int length,
-                         const std::function<void()> &idle)
+                         const stream_tick &tick, QCryptographicHash *hash)
 {
     if (image.size < length)
         return image_result::file_changed;
@@ -75,10 +94,10 @@ image_result write_image(QIODevice &device, crypt_stream &image, int length,
     if (!pieces.has_buffer())
         return image_result::no_memory;
     int written = 0;
-    qint64 gone = 0;
-    QElapsedTimer since_progress, since_idle;
+    qint64 taken = 0;
+    QElapsedTimer since_progress, since_tick;
     since_progress.start();
-    since_idle.start();
+    since_tick.start();
     for (;;) {
         while (written < length && device.bytesToWrite() < queue_limit) {
             const char *bytes = nullptr;
@@ -87,22 +106,25 @@ image_result write_image(QIODevice &device, crypt_stream &image, int length,
                 return image_result::file_changed;
             if (device.write(bytes, size) != size)
                 return image_result::stalled;
+            if (hash)
+                hash->addData(bytes, size);
             written += size;
         }
-        const qint64 queued = device.bytesToWrite();
-        if (written == length && queued == 0)
+        const qint64 waiting = in_transit(device);
+        if (written == length && waiting == 0)
             return image_result::sent;
         // Bounded by progress: the link may be slow, but it must move.
-        if (written - queued > gone) {
-            gone = written - queued;
+        if (written - waiting > taken) {
+            taken = written - waiting;
             since_progress.restart();
         }
         if (!link_up(device) || since_progress.elapsed() >= reply_wait_ms)
             return image_result::stalled;
-        device.waitForBytesWritten(poll_ms);
-        if (since_idle.elapsed() >= poll_ms) {
-            idle();
-            since_idle.restart();
+        wait_for_transit(device);
+        if (since_tick.elapsed() >= poll_ms) {
+            if (!tick(taken))
+                return image_result::stopped;
+            since_tick.restart();
         }
     }
 }

@@ -6,19 +6,27 @@
 
 #include "cipher/crypt_file.h"
 
+class QCryptographicHash;
+
 // How streaming one image ended.
 enum class image_result {
-    sent,         // every byte has left the tool
-    stalled,      // no byte left for a whole reply wait, or the link went away
+    sent,         // the sensor's side has taken every byte
+    stalled,      // the sensor took no byte for a whole reply wait, or the link went away
     file_changed, // the file held fewer bytes than announced
     no_memory,    // no buffer for the decrypted pieces
+    stopped,      // the tick asked to stop
 };
 
+// Runs about every 20 ms while an image streams, with the image bytes the sensor's side has
+// taken so far; false stops the stream.
+using stream_tick = std::function<bool(qint64 taken)>;
+
 // Sends the first length bytes the file decrypts to, in writes of 2048 bytes and one shorter
-// last write. The file is decrypted a piece at a time as the device takes the bytes, so the
-// queue stays short and no byte is sent that was not decrypted; returns once the device has
-// handed every byte on. idle runs between the waits, about every 20 ms.
+// last write, adding each to hash if given. The file is decrypted a piece at a time as the
+// device takes the bytes, so the queue stays short and no byte is sent that was not
+// decrypted; returns once the sensor's side has taken every byte, including those that waited
+// in the system's own send queue, so that a reply wait after it measures the sensor alone.
 image_result write_image(QIODevice &device, crypt_stream &image, int length,
-                         const std::function<void()> &idle);
+                         const stream_tick &tick, QCryptographicHash *hash = nullptr);
 
 #endif

@@ -1,11 +1,11 @@
+#include "device/sensor_connect.h"
+
 #include <QtDebug>
 
-#include "app/dialog.h"
-#include "app/messages.h"
+#include "device/device_result.h"
 #include "device/replies.h"
 #include "device/reply_wait.h"
 #include "device/tcp_device.h"
-#include "ui_dialog.h"
 
 namespace
 {
@@ -61,40 +61,46 @@ QString version_in_log(QAbstractSocket &device)
 
 } // namespace
 
-void Dialog::on_pushButton_connect_clicked()
+QString dial_sensor(tcp_device &device, const QString &address)
 {
-    const QString address = ui->lineEdit_ip->text();
-    if (!is_valid_ipv4_text(address)) {
-        show_error(address_message);
-        return;
+    if (!is_valid_ipv4_text(address))
+        return address_message;
+    if (device.state() == QAbstractSocket::ConnectedState)
+        return "Lidar is already connected, don't repeat";
+    device.abort();
+    device.connectToHost(address, sensor_port, QIODevice::ReadWrite,
+                         QAbstractSocket::AnyIPProtocol);
+    if (!device.waitForConnected(connect_wait_ms)) {
+        device.close();
+        return "error: connect DAE failed with IP " + address + "!";
     }
-    if (device->state() == QAbstractSocket::ConnectedState) {
-        show_error("Lidar is already connected, don't repeat");
-        return;
-    }
-    device->abort();
-    device->connectToHost(address, sensor_port, QIODevice::ReadWrite,
-                          QAbstractSocket::AnyIPProtocol);
-    if (!device->waitForConnected(connect_wait_ms)) {
-        device->close();
-        show_error("error: connect DAE failed with IP " + address + "!");
-        return;
-    }
-    device_version = get_lidar_version();
-    if (device_version.isEmpty())
-        show_error("error: get Lidar version fail");
-    else
-        ui->lineEdit_old_version->setText(device_version);
+    return {};
 }
 
-QString Dialog::get_lidar_version()
+QString query_lidar_version(tcp_device &device, QStringList &messages)
 {
-    const QString version =
-        device_result_ok(device->send_cmd_readlog(), "error: command send failed!")
-            ? version_in_log(*device)
-            : QString();
+    const QString failure =
+        device_failure(device.send_cmd_readlog(), "error: command send failed!");
+    const QString version = failure.isEmpty() ? version_in_log(device) : QString();
+    if (!failure.isEmpty())
+        messages << failure;
     // Whatever went wrong may leave log bytes unread: the next connect dials anew instead.
     if (version.isEmpty())
-        device->abort();
+        device.abort();
     return version;
+}
+
+connect_outcome connect_sensor(tcp_device &device, const QString &address)
+{
+    connect_outcome outcome;
+    const QString refused = dial_sensor(device, address);
+    if (!refused.isEmpty()) {
+        outcome.messages << refused;
+        return outcome;
+    }
+    outcome.connected = true;
+    outcome.version = query_lidar_version(device, outcome.messages);
+    if (outcome.version.isEmpty())
+        outcome.messages << "error: get Lidar version fail";
+    return outcome;
 }

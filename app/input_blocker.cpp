@@ -1,4 +1,4 @@
-#include "upgrade/input_blocker.h"
+#include "app/input_blocker.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -17,6 +17,10 @@ bool is_input_or_close(QEvent::Type type)
     case QEvent::KeyRelease:
     case QEvent::ShortcutOverride:
     case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+    case QEvent::DragEnter:
+    case QEvent::Drop:
     case QEvent::Close:
         return true;
     default:
@@ -26,15 +30,23 @@ bool is_input_or_close(QEvent::Type type)
 
 } // namespace
 
-input_blocker::input_blocker(QWidget *window) : window(window)
+input_blocker::input_blocker(QWidget *window, const QList<QWidget *> &inputs) : window(window)
 {
     QCoreApplication::instance()->installEventFilter(this);
+    for (QWidget *input : inputs)
+        if (input->isEnabled()) {
+            input->setEnabled(false);
+            disabled << input;
+        }
 }
 
 input_blocker::~input_blocker()
 {
     QCoreApplication::processEvents();
     QCoreApplication::instance()->removeEventFilter(this);
+    for (const QPointer<QWidget> &input : qAsConst(disabled))
+        if (input)
+            input->setEnabled(true);
 }
 
 bool input_blocker::eventFilter(QObject *target, QEvent *event)

@@ -1,0 +1,75 @@
+// The "Upgrade" button: the version gate and the downgrade question, then the run, shown in
+// the file table.
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QTableWidget>
+#include <QtDebug>
+
+#include "app/dialog.h"
+#include "app/input_blocker.h"
+#include "app/messages.h"
+#include "package/file_table.h"
+#include "ui_dialog.h"
+#include "upgrade/upgrade_engine.h"
+#include "upgrade/version_gate.h"
+
+namespace
+{
+
+// Shows the run in the table and keeps the window painting while an image streams.
+class table_observer : public upgrade_observer
+{
+public:
+    explicit table_observer(QTableWidget *table) : table(table) {}
+    void image_started(int index) override { mark_upgrading(table, index); }
+    void image_progress(int, qint64, qint64) override { QCoreApplication::processEvents(); }
+    void file_finished(int index, const sent_file &) override { mark_finished(table, index); }
+
+private:
+    QTableWidget *table;
+};
+
+} // namespace
+
+upgrade_plan Dialog::plan_of_package() const
+{
+    upgrade_plan plan;
+    plan.package_dir = package_dir;
+    for (const file_info *entry : file_list)
+        plan.files.append({entry->get_name(), entry->get_size(), entry->get_format(), {}});
+    return plan;
+}
+
+bool Dialog::confirm_downgrade()
+{
+    const QString question =
+        tr(downgrade_question(device_version, package_version).toUtf8().constData());
+    const auto answer = QMessageBox::question(
+        this, "Question", question, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+    if (answer == QMessageBox::Cancel)
+        qDebug() << "Cancelled";
+    return answer == QMessageBox::Ok;
+}
+
+void Dialog::on_pushButton_startupgrade_clicked()
+{
+    const QString refused = gate_failure(device_version, package_version, update_list);
+    if (!refused.isEmpty()) {
+        show_error(refused);
+        return;
+    }
+    if (announce_upgrade(device_version, package_version) && !confirm_downgrade())
+        return;
+
+    // What passed the gate is what is sent, whatever happens in the window meanwhile.
+    const upgrade_plan plan = plan_of_package();
+    const input_blocker busy(this,
+                             {ui->lineEdit_input_directry, ui->pushButton_browse, ui->lineEdit_ip,
+                              ui->pushButton_connect, ui->pushButton_startupgrade});
+    table_observer observer(ui->tableWidget_filelist);
+    const upgrade_outcome outcome = run_upgrade(*device, plan, observer);
+    if (outcome.result == upgrade_outcome::done)
+        ui->lineEdit_old_version->clear();
+    else
+        show_error(outcome.message);
+}

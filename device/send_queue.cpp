@@ -1,0 +1,49 @@
+#include "device/send_queue.h"
+
+#ifdef Q_OS_WIN
+#include <mstcpip.h>
+#include <winsock2.h>
+#else
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#endif
+
+namespace
+{
+
+const int send_buffer_bytes = 128 * 1024;
+
+} // namespace
+
+void limit_send_queue(QAbstractSocket &socket)
+{
+#ifdef Q_OS_WIN
+    // Qt leaves the send buffer of a Windows socket to the system's own sizing, which may
+    // queue seconds of a slow link; the system takes the size when asked directly.
+    const int size = send_buffer_bytes;
+    setsockopt(SOCKET(socket.socketDescriptor()), SOL_SOCKET, SO_SNDBUF,
+               reinterpret_cast<const char *>(&size), sizeof size);
+#else
+    socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, send_buffer_bytes);
+#endif
+}
+
+qint64 bytes_not_taken(const QAbstractSocket &socket)
+{
+    if (socket.socketDescriptor() < 0)
+        return 0;
+#ifdef Q_OS_WIN
+    DWORD version = 0;
+    TCP_INFO_v0 info{};
+    DWORD returned = 0;
+    if (WSAIoctl(SOCKET(socket.socketDescriptor()), SIO_TCP_INFO, &version, sizeof version, &info,
+                 sizeof info, &returned, nullptr, nullptr) != 0)
+        return 0;
+    return info.BytesInFlight;
+#else
+    int queued = 0;
+    if (ioctl(int(socket.socketDescriptor()), SIOCOUTQ, &queued) != 0)
+        return 0;
+    return queued;
+#endif
+}

@@ -1,0 +1,15 @@
+#ifndef FILE_TABLE_H
+#define FILE_TABLE_H
+
+class QTableWidget;
+
+// The Status column of the file table, as an upgrade run moves a row along.
+const int status_column = 3;
+
+// The row's image is streaming.
+void mark_upgrading(QTableWidget *table, int row);
+
+// The sensor acknowledged the row's image: "finished", the whole row green.
+void mark_finished(QTableWidget *table, int row);
+
+#endif

@@ -1,0 +1,193 @@
+#include "upgrade/upgrade_engine.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QtDebug>
+#include <climits>
+
+#include "device/device_result.h"
+#include "device/send_queue.h"
+#include "device/tcp_device.h"
+#include "package/padding_count.h"
+#include "upgrade/image_writer.h"
+
+namespace
+{
+
+QString changed_message(const QString &file_name)
+{
+    return "error: file " + file_name + " changed since it was listed!";
+}
+
+// One file's run, from opening it to the image's acknowledgement.
+class file_run
+{
+public:
+    file_run(tcp_device &device, const upgrade_plan &plan, int index, upgrade_observer &observer)
+        : device(device), plan(plan), entry(plan.files[index]), index(index), observer(observer),
+          file_name(entry.path.split(QDir::separator()).last())
+    {
+    }
+
+    // The failure's message, or empty once the sensor acknowledged the image.
+    QString run(sent_file &sent)
+    {
+        clock.start();
+        qDebug() << "open file" << entry.path;
+        QFile file(entry.path);
+        if (!file.open(QIODevice::ReadOnly))
+            return "error: file open failed!";
+        qDebug() << "\t--ok";
+        const QString refused = announce();
+        if (!refused.isEmpty())
+            return refused;
+        qDebug() << "send file data";
+        observer.image_started(index);
+        const QString unsent = send_image(sent.sha256);
+        if (!unsent.isEmpty())
+            return unsent;
+        qDebug() << "\t--ok";
+        qDebug() << "upgrade" << entry.path;
+        const QString unacknowledged =
+            device_failure(device.recv_ack(4, 0), "rror: Lidar not prepared!");
+        if (!unacknowledged.isEmpty())
+            return unacknowledged;
+        qDebug() << "\t--ok";
+        sent.name = file_name;
+        sent.bytes = length;
+        sent.seconds = clock.elapsed() / 1000.0;
+        return {};
+    }
+
+private:
+    // Reads the padding count, checks what will be announced, sends "download" and awaits its
+    // acknowledgement.
+    QString announce()
+    {
+        const qint64 actual = QFileInfo(entry.path).size();
+        // The download command carries the length as a 32-bit number.
+        if (actual > INT_MAX)
+            return "error: file " + file_name + " is too large!";
+        const read_result<int> padding =
+            read_padding_count(companion_path(plan.package_dir, file_name));
+        if (!padding)
+            return padding.failure;
+        // The announced length must describe bytes the decrypted file really holds: a bad
+        // companion or a file changed since it was listed stops here, before the sensor is
+        // told anything.
+        const qint64 announced = entry.size - *padding.value;
+        if (*padding.value < 0 || announced < 0)
+            return "error: invalid padding count " + QString::number(*padding.value) + " for " +
+                   file_name + "!";
+        if (actual != entry.size)
+            return changed_message(file_name);
+        length = int(announced);
+
+        qDebug() << "send upgrade command";
+        const QString unsent =
+            device_failure(device.send_cmd_download(file_name, entry.format, length),
+                           "error: command send failed!");
+        if (!unsent.isEmpty())
+            return unsent;
+        qDebug() << "\t--ok";
+        qDebug() << "Lidar is preparing";
+        const QString unprepared =
+            device_failure(device.recv_ack(4, 0), "error: Lidar not prepared!");
+        if (!unprepared.isEmpty())
+            return unprepared;
+        qDebug() << "\t--ok";
+        return {};
+    }
+
+    // Streams the image; a failure closes the link, since the sensor still waits for bytes
+    // that will not come and nothing it says later may be taken as an answer.
+    QString send_image(QByteArray &sha256)
+    {
+        const QString failure = stream_image(sha256);
+        if (!failure.isEmpty())
+            device.abort();
+        return failure;
+    }
+
+    QString stream_image(QByteArray &sha256)
+    {
+        crypt_stream image;
+        if (crypt_stream_open(&image, "decry", entry.path.toLocal8Bit().constData()) != 0)
+            return "Decry Fail";
+        limit_send_queue(device);
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        const bool hashing = !entry.sha256.isEmpty();
+        const image_result result = write_image(
+            device, image, length,
+            [this](qint64 taken) {
+                observer.image_progress(index, taken, length);
+                return !observer.interrupted();
+            },
+            hashing ? &hash : nullptr);
+        crypt_stream_close(&image);
+        if (hashing)
+            sha256 = hash.result();
+        switch (result) {
+        case image_result::sent:
+            observer.image_progress(index, length, length);
+            return hashing && sha256 != entry.sha256 ? changed_message(file_name) : QString();
+        case image_result::file_changed:
+            return changed_message(file_name);
+        case image_result::no_memory:
+            return "Decried memory is NULL";
+        case image_result::stopped:
+            stopped = true;
+            return "interrupted";
+        case image_result::stalled:
+            break;
+        }
+        return "rror: Lidar not prepared!";
+    }
+
+    tcp_device &device;
+    const upgrade_plan &plan;
+    const plan_file &entry;
+    const int index;
+    upgrade_observer &observer;
+    const QString file_name;
+    int length = 0;
+    QElapsedTimer clock;
+
+public:
+    bool stopped = false; // the observer interrupted the image
+};
+
+// Ends a run between its steps: the link is closed as after a failure.
+upgrade_outcome interrupted(tcp_device &device)
+{
+    device.abort();
+    return {upgrade_outcome::interrupted, "interrupted"};
+}
+
+} // namespace
+
+upgrade_outcome run_upgrade(tcp_device &device, const upgrade_plan &plan,
+                            upgrade_observer &observer)
+{
+    for (int index = 0; index < plan.files.size(); ++index) {
+        if (observer.interrupted())
+            return interrupted(device);
+        sent_file sent;
+        file_run run(device, plan, index, observer);
+        const QString message = run.run(sent);
+        if (run.stopped)
+            return interrupted(device);
+        if (!message.isEmpty())
+            return {upgrade_outcome::failed, message};
+        observer.file_finished(index, sent);
+    }
+    if (observer.interrupted())
+        return interrupted(device);
+    qDebug() << "upgrade finished, Lidar power off";
+    qDebug() << "don't pull the power plug up until indicator runout, please!!!";
+    device.send_cmd_shutdown();
+    return {};
+}

@@ -1,0 +1,69 @@
+#ifndef UPGRADE_ENGINE_H
+#define UPGRADE_ENGINE_H
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+class tcp_device;
+
+// One package file as the run sends it.
+struct plan_file {
+    QString path;      // the encrypted file: the package directory, a separator, the name
+    qint64 size = 0;   // its length when it was listed
+    int format = 0;    // passed on with the download command
+    QByteArray sha256; // if set, the image bytes sent must hash to it
+};
+
+// What a run sends: fixed when it starts, whatever changes around it meanwhile.
+struct upgrade_plan {
+    QVector<plan_file> files;
+    QString package_dir;
+};
+
+// One image the sensor acknowledged.
+struct sent_file {
+    QString name;
+    qint64 bytes = 0;
+    QByteArray sha256; // of the bytes sent, when the plan asked for it
+    double seconds = 0;
+};
+
+// How a run ended.
+struct upgrade_outcome {
+    enum status { done, failed, interrupted };
+    status result = done;
+    QString message; // the failure's text, as the operator is told it
+};
+
+// Told what the run does as it goes; called on the run's thread.
+class upgrade_observer
+{
+public:
+    virtual ~upgrade_observer() = default;
+    // The sensor accepted the download of file index: its image starts to stream.
+    virtual void image_started(int index) { Q_UNUSED(index) }
+    // About every 20 ms while an image streams: how much of it the sensor's side has taken.
+    virtual void image_progress(int index, qint64 taken, qint64 total)
+    {
+        Q_UNUSED(index)
+        Q_UNUSED(taken)
+        Q_UNUSED(total)
+    }
+    // The sensor acknowledged the image of file index.
+    virtual void file_finished(int index, const sent_file &file)
+    {
+        Q_UNUSED(index)
+        Q_UNUSED(file)
+    }
+    // Asked between steps and while an image streams: true ends the run at once.
+    virtual bool interrupted() { return false; }
+};
+
+// Sends every file of the plan to the connected sensor in order (download, acknowledgement,
+// image, acknowledgement), then "shutdown". Stops at the first failure; a failure that leaves
+// the sensor out of step with the tool closes the link first.
+upgrade_outcome run_upgrade(tcp_device &device, const upgrade_plan &plan,
+                            upgrade_observer &observer);
+
+#endif

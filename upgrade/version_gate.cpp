@@ -1,0 +1,42 @@
+#include "upgrade/version_gate.h"
+
+#include <QtDebug>
+
+#include "package/update_list.h"
+#include "package/version.h"
+
+namespace
+{
+
+QString quoted(const QString &text)
+{
+    return "\"" + text + "\"";
+}
+
+} // namespace
+
+QString gate_failure(const QString &device_version, const QString &package_version,
+                     const QList<QStringList> &update_list)
+{
+    if (package_version.isEmpty() || device_version.isEmpty())
+        return "error: empty version detect, please check. \r\ncurrent version " +
+               quoted(device_version) + ", new version " + quoted(package_version);
+    if (!group_permits(update_list, device_version, package_version))
+        return "error: update from " + device_version + " to " + package_version + " is forbidden";
+    return {};
+}
+
+bool announce_upgrade(const QString &device_version, const QString &package_version)
+{
+    const int current = version_number(device_version);
+    const int next = version_number(package_version);
+    qDebug() << "\nUpgrade from" << device_version << "to" << package_version << "(" << current
+             << "to" << next << ")\n";
+    return current > next;
+}
+
+QString downgrade_question(const QString &device_version, const QString &package_version)
+{
+    return "Upgrade from high version(" + device_version + ")to low version(" + package_version +
+           ")\r\nAre you sure?";
+}

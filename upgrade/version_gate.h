@@ -1,0 +1,19 @@
+#ifndef VERSION_GATE_H
+#define VERSION_GATE_H
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// Why the sensor's version may not take the package's: a version is empty, or no group of the
+// update list holds both. Empty when it may.
+QString gate_failure(const QString &device_version, const QString &package_version,
+                     const QList<QStringList> &update_list);
+
+// Writes the pair and their numbers to the console; true when it is a downgrade.
+bool announce_upgrade(const QString &device_version, const QString &package_version);
+
+// What the operator is asked before a downgrade (the source text of the translation).
+QString downgrade_question(const QString &device_version, const QString &package_version);
+
+#endif
