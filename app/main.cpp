@@ -2,10 +2,14 @@
 
 #include "app/console.h"
 #include "app/dialog.h"
+#include "app/fleet_mode.h"
 
 int main(int argc, char *argv[])
 {
     use_process_code_page_on_console();
+    // With arguments the tool runs without a window.
+    if (argc > 1)
+        return run_fleet_mode(argc, argv);
     QApplication app(argc, argv);
     Dialog dialog;
     dialog.show();

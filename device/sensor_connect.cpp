@@ -61,6 +61,11 @@ QString version_in_log(QAbstractSocket &device)
 
 } // namespace
 
+QString invalid_address_message()
+{
+    return address_message;
+}
+
 QString dial_sensor(tcp_device &device, const QString &address)
 {
     if (!is_valid_ipv4_text(address))

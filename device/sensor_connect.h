@@ -13,6 +13,9 @@ struct connect_outcome {
     QStringList messages;
 };
 
+// What the operator is told of an address that is not four decimal numbers of 0 to 255.
+QString invalid_address_message();
+
 // Checks the address, dials the sensor's port 50661 and asks for its version.
 connect_outcome connect_sensor(tcp_device &device, const QString &address);
 

@@ -1,26 +1,18 @@
 #include "upgrade/upgrade_engine.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QtDebug>
-#include <climits>
 
 #include "device/device_result.h"
 #include "device/send_queue.h"
 #include "device/tcp_device.h"
-#include "package/padding_count.h"
+#include "package/package_file.h"
 #include "upgrade/image_writer.h"
 
 namespace
 {
-
-QString changed_message(const QString &file_name)
-{
-    return "error: file " + file_name + " changed since it was listed!";
-}
 
 // One file's run, from opening it to the image's acknowledgement.
 class file_run
@@ -28,12 +20,12 @@ class file_run
 public:
     file_run(tcp_device &device, const upgrade_plan &plan, int index, upgrade_observer &observer)
         : device(device), plan(plan), entry(plan.files[index]), index(index), observer(observer),
-          file_name(entry.path.split(QDir::separator()).last())
+          file_name(bare_name(entry.path))
     {
     }
 
     // The failure's message, or empty once the sensor acknowledged the image.
-    QString run(sent_file &sent)
+    QString send(sent_file &sent)
     {
         clock.start();
         qDebug() << "open file" << entry.path;
@@ -67,24 +59,10 @@ private:
     // acknowledgement.
     QString announce()
     {
-        const qint64 actual = QFileInfo(entry.path).size();
-        // The download command carries the length as a 32-bit number.
-        if (actual > INT_MAX)
-            return "error: file " + file_name + " is too large!";
-        const read_result<int> padding =
-            read_padding_count(companion_path(plan.package_dir, file_name));
-        if (!padding)
-            return padding.failure;
-        // The announced length must describe bytes the decrypted file really holds: a bad
-        // companion or a file changed since it was listed stops here, before the sensor is
-        // told anything.
-        const qint64 announced = entry.size - *padding.value;
-        if (*padding.value < 0 || announced < 0)
-            return "error: invalid padding count " + QString::number(*padding.value) + " for " +
-                   file_name + "!";
-        if (actual != entry.size)
-            return changed_message(file_name);
-        length = int(announced);
+        const read_result<int> image = image_length(entry.path, plan.package_dir, entry.size);
+        if (!image)
+            return image.failure;
+        length = *image.value;
 
         qDebug() << "send upgrade command";
         const QString unsent =
@@ -177,7 +155,7 @@ upgrade_outcome run_upgrade(tcp_device &device, const upgrade_plan &plan,
             return interrupted(device);
         sent_file sent;
         file_run run(device, plan, index, observer);
-        const QString message = run.run(sent);
+        const QString message = run.send(sent);
         if (run.stopped)
             return interrupted(device);
         if (!message.isEmpty())

@@ -1,0 +1,172 @@
+#include "app/fleet_mode.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRunnable>
+#include <QThreadPool>
+#include <QtGlobal>
+#include <cstdio>
+
+#include "app/fleet_options.h"
+#include "app/fleet_report.h"
+#include "app/interrupts.h"
+#include "device/tcp_device.h"
+#include "package/package_check.h"
+#include "package/package_file.h"
+#include "package/settings_reader.h"
+#include "upgrade/sensor_run.h"
+
+namespace
+{
+
+const qint64 progress_interval_ms = 1000;
+
+fleet_report *report = nullptr;
+// The sensor a worker thread serves: its console lines carry the address.
+thread_local QString thread_sensor;
+
+void prefixed_message(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    const QString line = thread_sensor.isEmpty() ? text : thread_sensor + ": " + text;
+    if (report)
+        report->line(line);
+    else
+        write_error_line(line);
+}
+
+// Shows one sensor's images as they stream, at most once a second.
+class progress_lines : public upgrade_observer
+{
+public:
+    explicit progress_lines(const sensor_task &task) : task(task) {}
+    void image_started(int) override
+    {
+        image_clock.start();
+        shown.start();
+    }
+    void image_progress(int index, qint64 taken, qint64 total) override
+    {
+        if (shown.elapsed() < progress_interval_ms)
+            return;
+        shown.restart();
+        const double seconds = qMax<qint64>(1, image_clock.elapsed()) / 1000.0;
+        report->line(QString("%1: %2 %3 % %4 MB/s")
+                         .arg(task.address, bare_name(task.plan.files[index].path))
+                         .arg(total > 0 ? 100 * taken / total : 100)
+                         .arg(taken / seconds / 1e6, 0, 'f', 2));
+    }
+    bool interrupted() override { return interrupts_so_far() >= 2; }
+
+private:
+    const sensor_task &task;
+    QElapsedTimer image_clock, shown;
+};
+
+class sensor_job : public QRunnable
+{
+public:
+    explicit sensor_job(const sensor_task &task) : task(task) {}
+    void run() override
+    {
+        if (interrupts_so_far() >= 1) {
+            report->finished(never_dialled(task));
+            return;
+        }
+        thread_sensor = task.address;
+        progress_lines progress(task);
+        report->finished(upgrade_sensor(task, progress));
+        thread_sensor.clear();
+    }
+
+private:
+    const sensor_task task;
+};
+
+upgrade_plan plan_of(const checked_package &package)
+{
+    upgrade_plan plan;
+    plan.package_dir = package.dir;
+    for (const checked_file &file : package.files)
+        plan.files.append({file.path, file.size, file.format, file.sha256});
+    return plan;
+}
+
+void print_package(const checked_package &package)
+{
+    std::printf("package %s\nversion %s\nupdate groups:\n", qPrintable(package.dir),
+                qPrintable(package.version));
+    for (const QStringList &group : package.update_list)
+        std::printf("  {%s}\n", qPrintable(group.join(',')));
+    std::printf("files:\n");
+    for (const checked_file &file : package.files)
+        std::printf("  %s  size %lld  format %d  padding %d  image %d  sha256 %s\n",
+                    qPrintable(bare_name(file.path)), file.size, file.format, file.padding,
+                    file.length, file.sha256.toHex().constData());
+    std::fflush(stdout);
+}
+
+// Reads and checks the package the options name; the failure's lines when it is broken.
+read_result<checked_package> read_checked_package(const fleet_options &options)
+{
+    const auto settings = settings_reader().read_config(options.config);
+    if (!settings)
+        return read_result<checked_package>::failed(settings.failure);
+    const auto package = check_package(options.package_dir, *settings.value);
+    qDeleteAll(*settings.value);
+    return package;
+}
+
+int upgrade_fleet(const fleet_options &options, const checked_package &package)
+{
+    fleet_report lines;
+    if (!options.record.isEmpty() && !lines.open_record(options.record)) {
+        write_error_line("error: cannot write record " + options.record + "!");
+        return 2;
+    }
+    report = &lines;
+    count_interrupts();
+    // Qt registers a socket's types when the first one is made; making it here keeps the
+    // workers from racing to do so.
+    delete new tcp_device;
+    QThreadPool pool;
+    pool.setMaxThreadCount(options.jobs);
+    const upgrade_plan plan = plan_of(package);
+    for (const QString &address : options.addresses)
+        pool.start(new sensor_job({address, package.version, package.update_list, plan,
+                                   options.allow_downgrade, options.reinstall}));
+    pool.waitForDone();
+    const bool all_good = lines.summarise();
+    report = nullptr;
+    interrupts_handled();
+    return all_good ? 0 : 1;
+}
+
+} // namespace
+
+int run_fleet_mode(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(prefixed_message);
+    const read_result<fleet_options> options = parse_fleet_options(app.arguments());
+    if (!options) {
+        write_error_line(options.failure);
+        return 2;
+    }
+    if (options.value->what == fleet_options::help ||
+        options.value->what == fleet_options::version) {
+        std::printf("%s", options.value->what == fleet_options::help ? qPrintable(fleet_usage())
+                                                                     : "corvalen " CORVALEN_VERSION
+                                                                       "\n");
+        return 0;
+    }
+    const read_result<checked_package> package = read_checked_package(*options.value);
+    if (!package) {
+        write_error_line(package.failure);
+        return 2;
+    }
+    if (options.value->what == fleet_options::inspect) {
+        print_package(*package.value);
+        return 0;
+    }
+    return upgrade_fleet(*options.value, *package.value);
+}

@@ -1,0 +1,29 @@
+#ifndef FLEET_OPTIONS_H
+#define FLEET_OPTIONS_H
+
+#include <QString>
+#include <QStringList>
+
+#include "package/read_result.h"
+
+// What the command line asks for.
+struct fleet_options {
+    enum action { upgrade, inspect, help, version };
+    action what = upgrade;
+    QString package_dir;
+    QString config; // the settings file
+    int jobs = 8;
+    QString record; // empty: no record
+    bool allow_downgrade = false;
+    bool reinstall = false;
+    QStringList addresses;
+};
+
+// The options of the arguments (the program's name first), or the one line that says what is
+// wrong with them. The settings file defaults to "config" in the working directory.
+read_result<fleet_options> parse_fleet_options(const QStringList &arguments);
+
+// The whole usage text.
+QString fleet_usage();
+
+#endif

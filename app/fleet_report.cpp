@@ -1,0 +1,113 @@
+#include "app/fleet_report.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutexLocker>
+#include <cstdio>
+
+namespace
+{
+
+const char *const result_names[] = {"upgraded", "skipped", "failed", "interrupted"};
+
+QJsonObject file_object(const sent_file &file)
+{
+    return {{"name", file.name},
+            {"bytes", double(file.bytes)},
+            {"sha256", QString::fromLatin1(file.sha256.toHex())},
+            {"seconds", file.seconds}};
+}
+
+qint64 bytes_sent(const sensor_record &record)
+{
+    qint64 bytes = 0;
+    for (const sent_file &file : record.files)
+        bytes += file.bytes;
+    return bytes;
+}
+
+QString result_line(const sensor_record &record)
+{
+    QString text = record.address + ": " + result_names[record.result];
+    if (!record.message.isEmpty())
+        text += ": " + QString(record.message).replace("\r\n", " ").replace('\n', " / ");
+    return text + QString(" (%1 s)").arg(record.seconds, 0, 'f', 1);
+}
+
+} // namespace
+
+void write_error_line(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+QByteArray record_line(const sensor_record &record)
+{
+    QJsonArray files;
+    for (const sent_file &file : record.files)
+        files.append(file_object(file));
+    const QJsonObject object{{"address", record.address},
+                             {"old_version", record.old_version},
+                             {"new_version", record.new_version},
+                             {"result", result_names[record.result]},
+                             {"message", record.message},
+                             {"files", files},
+                             {"started", record.started.toString(Qt::ISODate)},
+                             {"seconds", record.seconds}};
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString summary_table(const QVector<sensor_record> &records)
+{
+    QString table = QString("%1 %2 %3 %4 %5\n")
+                        .arg("address", -15)
+                        .arg("old -> new", -20)
+                        .arg("result", -11)
+                        .arg("seconds", 8)
+                        .arg("MB/s", 7);
+    for (const sensor_record &record : records) {
+        const double rate = record.seconds > 0 ? bytes_sent(record) / record.seconds / 1e6 : 0;
+        table += QString("%1 %2 %3 %4 %5\n")
+                     .arg(record.address, -15)
+                     .arg(record.old_version + " -> " + record.new_version, -20)
+                     .arg(result_names[record.result], -11)
+                     .arg(record.seconds, 8, 'f', 1)
+                     .arg(rate, 7, 'f', 2);
+    }
+    return table;
+}
+
+bool fleet_report::open_record(const QString &path)
+{
+    record_file.setFileName(path);
+    return record_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+}
+
+void fleet_report::line(const QString &text)
+{
+    const QMutexLocker lock(&mutex);
+    write_error_line(text);
+}
+
+void fleet_report::finished(const sensor_record &record)
+{
+    const QMutexLocker lock(&mutex);
+    records.append(record);
+    write_error_line(result_line(record));
+    if (record_file.isOpen()) {
+        record_file.write(record_line(record) + "\n");
+        record_file.flush();
+    }
+}
+
+bool fleet_report::summarise()
+{
+    const QMutexLocker lock(&mutex);
+    write_error_line("\n" + summary_table(records));
+    for (const sensor_record &record : qAsConst(records))
+        if (record.result != sensor_record::upgraded && record.result != sensor_record::skipped)
+            return false;
+    return true;
+}

@@ -1,0 +1,39 @@
+#ifndef FLEET_REPORT_H
+#define FLEET_REPORT_H
+
+#include <QByteArray>
+#include <QFile>
+#include <QMutex>
+#include <QString>
+#include <QVector>
+
+#include "upgrade/sensor_run.h"
+
+// One record line: a JSON object, without the line end.
+QByteArray record_line(const sensor_record &record);
+
+// The end-of-run table: address, old and new version, result, seconds, MB/s.
+QString summary_table(const QVector<sensor_record> &records);
+
+// What the engineer reads of a fleet run, from any thread: lines on standard error, and the
+// record file, one line per sensor written and flushed as the sensor ends.
+class fleet_report
+{
+public:
+    // Appends to the record file at path; false when it cannot be written.
+    bool open_record(const QString &path);
+    void line(const QString &text);
+    void finished(const sensor_record &record);
+    // The summary table; true when every sensor was upgraded or skipped.
+    bool summarise();
+
+private:
+    QMutex mutex;
+    QFile record_file;
+    QVector<sensor_record> records;
+};
+
+// Writes a line to standard error at once.
+void write_error_line(const QString &text);
+
+#endif

@@ -1,0 +1,57 @@
+#include "app/interrupts.h"
+
+#include <QtGlobal>
+#include <atomic>
+#include <csignal>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace
+{
+
+std::atomic<int> interrupts{0};
+std::atomic<bool> handled{false};
+
+#ifdef Q_OS_WIN
+// Runs in a thread of the system's own; the process ends when it returns from a close.
+BOOL WINAPI on_console_event(DWORD event)
+{
+    if (event != CTRL_CLOSE_EVENT) {
+        ++interrupts;
+        return TRUE;
+    }
+    interrupts += 2;
+    // The system allows about five seconds before it ends the process.
+    for (int waited = 0; !handled && waited < 4500; waited += 50)
+        Sleep(50);
+    return TRUE;
+}
+#else
+void on_signal(int)
+{
+    ++interrupts;
+}
+#endif
+
+} // namespace
+
+void count_interrupts()
+{
+#ifdef Q_OS_WIN
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+#else
+    std::signal(SIGINT, on_signal);
+#endif
+}
+
+int interrupts_so_far()
+{
+    return interrupts;
+}
+
+void interrupts_handled()
+{
+    handled = true;
+}

@@ -1,0 +1,110 @@
+#include "upgrade/sensor_run.h"
+
+#include <QElapsedTimer>
+
+#include "device/sensor_connect.h"
+#include "device/tcp_device.h"
+#include "upgrade/version_gate.h"
+
+namespace
+{
+
+const int goodbye_wait_ms = 3000;
+
+// Records what the observer sees of the run: the files the sensor acknowledged.
+class recording_observer : public upgrade_observer
+{
+public:
+    recording_observer(upgrade_observer &shown, QVector<sent_file> &files)
+        : shown(shown), files(files)
+    {
+    }
+    void image_started(int index) override { shown.image_started(index); }
+    void image_progress(int index, qint64 taken, qint64 total) override
+    {
+        shown.image_progress(index, taken, total);
+    }
+    void file_finished(int index, const sent_file &file) override
+    {
+        files.append(file);
+        shown.file_finished(index, file);
+    }
+    bool interrupted() override { return shown.interrupted(); }
+
+private:
+    upgrade_observer &shown;
+    QVector<sent_file> &files;
+};
+
+// What stops the sensor before anything is sent: the message, or empty.
+QString refusal(const sensor_task &task, const QString &version)
+{
+    const QString gate = gate_failure(version, task.package_version, task.update_list);
+    if (!gate.isEmpty())
+        return gate;
+    if (announce_upgrade(version, task.package_version) && !task.allow_downgrade)
+        return "error: downgrade from " + version + " to " + task.package_version +
+               " refused without --allow-downgrade";
+    return {};
+}
+
+// Lets what was queued leave, then ends the link.
+void hang_up(tcp_device &device)
+{
+    device.disconnectFromHost();
+    if (device.state() != QAbstractSocket::UnconnectedState)
+        device.waitForDisconnected(goodbye_wait_ms);
+    device.abort();
+}
+
+void dial_and_send(const sensor_task &task, upgrade_observer &observer, sensor_record &record)
+{
+    tcp_device device;
+    const connect_outcome link = connect_sensor(device, task.address);
+    record.old_version = link.version;
+    if (!link.messages.isEmpty()) {
+        record.message = link.messages.join('\n');
+        return;
+    }
+    if (link.version == task.package_version && !task.reinstall) {
+        record.result = sensor_record::skipped;
+        hang_up(device);
+        return;
+    }
+    record.message = refusal(task, link.version);
+    if (!record.message.isEmpty()) {
+        hang_up(device);
+        return;
+    }
+    recording_observer recording(observer, record.files);
+    const upgrade_outcome outcome = run_upgrade(device, task.plan, recording);
+    record.result = outcome.result == upgrade_outcome::done          ? sensor_record::upgraded
+                    : outcome.result == upgrade_outcome::interrupted ? sensor_record::interrupted
+                                                                     : sensor_record::failed;
+    if (outcome.result == upgrade_outcome::failed)
+        record.message = outcome.message;
+    hang_up(device);
+}
+
+} // namespace
+
+sensor_record never_dialled(const sensor_task &task)
+{
+    sensor_record record;
+    record.address = task.address;
+    record.new_version = task.package_version;
+    record.result = sensor_record::interrupted;
+    record.started = QDateTime::currentDateTimeUtc();
+    return record;
+}
+
+sensor_record upgrade_sensor(const sensor_task &task, upgrade_observer &observer)
+{
+    sensor_record record = never_dialled(task);
+    record.result = sensor_record::failed;
+    QElapsedTimer clock;
+    clock.start();
+    dial_and_send(task, observer, record);
+    record.seconds = clock.elapsed() / 1000.0;
+    return record;
+}

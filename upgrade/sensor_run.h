@@ -1,0 +1,40 @@
+#ifndef SENSOR_RUN_H
+#define SENSOR_RUN_H
+
+#include <QDateTime>
+#include <QString>
+#include <QVector>
+
+#include "upgrade/upgrade_engine.h"
+
+// What a sensor is given and what it may refuse.
+struct sensor_task {
+    QString address;
+    QString package_version;
+    QList<QStringList> update_list;
+    upgrade_plan plan;
+    bool allow_downgrade = false;
+    bool reinstall = false;
+};
+
+// How one sensor's upgrade ended.
+struct sensor_record {
+    enum result_kind { upgraded, skipped, failed, interrupted };
+    QString address;
+    QString old_version;
+    QString new_version;
+    result_kind result = failed;
+    QString message;
+    QVector<sent_file> files;
+    QDateTime started;
+    double seconds = 0;
+};
+
+// The record of a sensor that was never dialled because the run was interrupted.
+sensor_record never_dialled(const sensor_task &task);
+
+// Connects to the sensor, reads its version, checks it against the package and sends the plan,
+// on a link of its own that is closed when it returns. observer sees the run.
+sensor_record upgrade_sensor(const sensor_task &task, upgrade_observer &observer);
+
+#endif
