@@ -5,6 +5,8 @@
 #include <winsock2.h>
 #else
 #include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #endif
 
@@ -31,7 +33,7 @@ void limit_send_queue(QAbstractSocket &socket)
 qint64 bytes_not_taken(const QAbstractSocket &socket)
 {
     if (socket.socketDescriptor() < 0)
-        return 0;
+        return -1;
 #ifdef Q_OS_WIN
     DWORD version = 0;
     TCP_INFO_v0 info{};
@@ -39,10 +41,18 @@ qint64 bytes_not_taken(const QAbstractSocket &socket)
     if (WSAIoctl(SOCKET(socket.socketDescriptor()), SIO_TCP_INFO, &version, sizeof version, &info,
                  sizeof info, &returned, nullptr, nullptr) != 0)
         return 0;
+    if (info.State != TcpConnectionStateEstablished)
+        return -1;
     return info.BytesInFlight;
 #else
+    const int descriptor = int(socket.socketDescriptor());
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (getsockopt(descriptor, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+        info.tcpi_state != TCP_ESTABLISHED)
+        return -1;
     int queued = 0;
-    if (ioctl(int(socket.socketDescriptor()), SIOCOUTQ, &queued) != 0)
+    if (ioctl(descriptor, SIOCOUTQ, &queued) != 0)
         return 0;
     return queued;
 #endif

@@ -8,7 +8,8 @@
 void limit_send_queue(QAbstractSocket &socket);
 
 // Bytes the tool has handed to the system that the sensor has not yet taken: 0 once the
-// sensor's side acknowledged them all, or when the system cannot tell.
+// sensor's side acknowledged them all, or when the system cannot tell; -1 once the system
+// knows the connection is gone (a reset drops what it still held).
 qint64 bytes_not_taken(const QAbstractSocket &socket);
 
 #endif

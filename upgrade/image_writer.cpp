@@ -27,11 +27,15 @@ bool link_up(const QIODevice &device)
     return device.isOpen() && (!socket || socket->state() == QAbstractSocket::ConnectedState);
 }
 
-// Bytes written that the sensor's side has not taken yet: in Qt's queue or the system's.
+// Bytes written that the sensor's side has not taken yet, in Qt's queue or the system's; -1
+// once the link is gone.
 qint64 in_transit(const QIODevice &device)
 {
     const auto *socket = qobject_cast<const QAbstractSocket *>(&device);
-    return device.bytesToWrite() + (socket ? bytes_not_taken(*socket) : 0);
+    const qint64 in_system = socket ? bytes_not_taken(*socket) : 0;
+    if (!link_up(device) || in_system < 0)
+        return -1;
+    return device.bytesToWrite() + in_system;
 }
 
 // Lets the queues drain for a moment: Qt's by writing, the system's by waiting.
@@ -110,7 +114,10 @@ image_result write_image(QIODevice &device, crypt_stream &image, int length,
                 hash->addData(bytes, size);
             written += size;
         }
+        // A link lost before the sensor took everything drops what it still held.
         const qint64 waiting = in_transit(device);
+        if (waiting < 0)
+            return image_result::stalled;
         if (written == length && waiting == 0)
             return image_result::sent;
         // Bounded by progress: the link may be slow, but it must move.
@@ -118,7 +125,7 @@ image_result write_image(QIODevice &device, crypt_stream &image, int length,
             taken = written - waiting;
             since_progress.restart();
         }
-        if (!link_up(device) || since_progress.elapsed() >= reply_wait_ms)
+        if (since_progress.elapsed() >= reply_wait_ms)
             return image_result::stalled;
         wait_for_transit(device);
         if (since_tick.elapsed() >= poll_ms) {

@@ -1,3 +1,5 @@
+#include <QClipboard>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -133,6 +135,7 @@ private slots:
     void console_lines_of_a_run_data();
     void console_lines_of_a_run();
     void empty_file_list_goes_to_shutdown();
+    void input_mid_run_changes_nothing();
     void slow_links_data();
     void slow_links();
     void streams_decrypted_image_data();
@@ -187,6 +190,8 @@ void test_upgrade::runs_data()
                "error: invalid padding count -5 for image1.bin!");
     file_fault("file grew since listed", "grown",
                "error: file image1.bin changed since it was listed!");
+    // Sparse: a length the download command cannot carry, whatever the padding count says.
+    file_fault("file of 2 GiB and more", "2 GiB", "error: file image1.bin is too large!");
     // Still connected, but closed for writing: the first download cannot leave.
     row("refused write", log, "c2.0.8", "{c2.0.7,c2.0.8};", "closed", ok,
         "error: command send failed!", 0);
@@ -217,6 +222,8 @@ void test_upgrade::runs()
         write_file(second + "_config", fault.mid(8).toUtf8() + "\n", QIODevice::WriteOnly);
     if (fault == "grown")
         write_file(second, QByteArray(16, 'x'), QIODevice::Append);
+    if (fault == "2 GiB")
+        QVERIFY(QFile::resize(second, (qint64(1) << 31) + 32));
     if (fault == "closed")
         dialog_probe::device(*f.dialog)->QIODevice::close();
     const QString shown_version = f.widget<QLineEdit>("lineEdit_old_version")->text();
@@ -321,24 +328,84 @@ void test_upgrade::empty_file_list_goes_to_shutdown()
     QCOMPARE(f.upgrade_commands(), QList<QByteArray>({"shutdown", "shutdown"}));
 }
 
+void test_upgrade::input_mid_run_changes_nothing()
+{
+    upgrade_fixture f;
+    package_contents first = upgrade_fixture::three_files();
+    first.files[0].content = image_of(1 << 20);
+    sensor_config slow;
+    slow.image_read_rate = 400000;
+    QVERIFY(f.prepare(first, slow));
+    // Another package with files of the same names, which the sensor's version may not take.
+    package_contents second{first.files, "c2.0.9", "{c2.0.8,c2.0.9};"};
+    for (package_file &file : second.files)
+        file.content = image_of(3000);
+    const QString other = QDir(f.workdir.path()).filePath("other");
+    QVERIFY(make_package(other, second, {}, true, nullptr));
+    QApplication::clipboard()->setText(other);
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    QWindow *window = f.dialog->windowHandle();
+    QLineEdit *directory = f.widget<QLineEdit>("lineEdit_input_directry");
+    const QPoint field = directory->mapTo(f.dialog.get(), directory->rect().center());
+    // Mid-run, as an operator would: click into the field, select all and paste, then try the
+    // field's own menu, and close the window.
+    QTimer::singleShot(800, [&] {
+        QTest::mouseClick(window, Qt::LeftButton, {}, field);
+        QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
+        for (const char *entry : {"Select All", "Paste"}) {
+            QTest::mouseClick(window, Qt::RightButton, {}, field);
+            QTest::qWait(50);
+            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget()))
+                for (QAction *action : menu->actions())
+                    if (action->text().remove('&').startsWith(entry))
+                        QTest::mouseClick(menu, Qt::LeftButton, {},
+                                          menu->actionGeometry(action).center());
+        }
+        QTest::keyClick(window, Qt::Key_Return);
+        f.dialog->close();
+    });
+    f.press_upgrade();
+    QCOMPARE(f.catcher.texts, QStringList());
+    const QList<received_image> images = f.sensor->images();
+    QCOMPARE(images.size(), 3);
+    for (int i = 0; i < images.size(); ++i)
+        QVERIFY(images[i].name == first.files[i].name && images[i].data == first.files[i].content);
+    QVERIFY(f.sensor->wait_for_shutdown());
+    QCOMPARE(f.statuses(), QStringList({"finished green", "finished green", "finished green"}));
+    QCOMPARE(directory->text(), f.package);
+    QCOMPARE(f.widget<QLineEdit>("lineEdit_new_version")->text(), QString("c2.0.8"));
+    QVERIFY(f.dialog->isVisible());
+    QVERIFY(directory->isEnabled());
+}
+
 void test_upgrade::slow_links_data()
 {
     QTest::addColumn<int>("image_size");
     QTest::addColumn<qint64>("bytes_per_second");
-    QTest::newRow("64 MiB at 100 Mbit/s") << (64 << 20) << qint64(12500000);
-    QTest::newRow("8 MiB at 10 Mbit/s") << (8 << 20) << qint64(1250000);
+    QTest::addColumn<qint64>("stall_after");
+    QTest::newRow("64 MiB at 100 Mbit/s") << (64 << 20) << qint64(12500000) << qint64(-1);
+    QTest::newRow("8 MiB at 10 Mbit/s") << (8 << 20) << qint64(1250000) << qint64(-1);
+    // Slower than the system's send queue drains within one reply wait.
+    QTest::newRow("1 MiB at 60 kB/s") << (1 << 20) << qint64(60000) << qint64(-1);
+    QTest::newRow("256 KiB at 10 kB/s") << (256 << 10) << qint64(10000) << qint64(-1);
+    QTest::newRow("stalls at 60 kB/s") << (1 << 20) << qint64(60000) << qint64(128 << 10);
+    QTest::newRow("stalls at 10 kB/s") << (256 << 10) << qint64(10000) << qint64(32 << 10);
 }
 
 void test_upgrade::slow_links()
 {
     QFETCH(int, image_size);
     QFETCH(qint64, bytes_per_second);
+    QFETCH(qint64, stall_after);
     upgrade_fixture f;
     QByteArray image(image_size, '\0');
     for (int i = 0; i < image_size; i += 4096)
         image[i] = char(i >> 12);
     sensor_config config;
     config.image_read_rate = bytes_per_second;
+    config.stall_after_image_bytes = stall_after;
     QVERIFY(f.prepare({{{"big.bin", 1, image}}, "c2.0.8", "{c2.0.7,c2.0.8};"}, config));
     f.dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
@@ -351,19 +418,25 @@ void test_upgrade::slow_links()
     const qint64 longest_pause = op->longest_pause_ms;
     const int paints = op->paints;
     op.reset(); // the operator stops once the run is over
-    f.settle();
-    // Longer than one reply wait, and yet a success.
-    QVERIFY2(took > 3000, qPrintable(QString::number(took)));
-    QCOMPARE(f.catcher.texts, QStringList());
-    QCOMPARE(f.sensor->images().size(), 1);
-    QVERIFY(f.sensor->images().first().data == image);
-    QCOMPARE(
-        f.upgrade_commands(),
-        QList<QByteArray>({"download big.bin 1 " + QByteArray::number(image_size), "shutdown"}));
     QVERIFY(f.dialog->isVisible());
     // The window kept painting through the transfer: a frozen one pauses for all of it.
     QVERIFY2(paints > took / 1000, qPrintable(QString::number(paints)));
     QVERIFY2(longest_pause < 1000, qPrintable(QString::number(longest_pause)));
+    if (stall_after >= 0) {
+        // Given up within one reply wait of the sensor's last byte, its queues drained.
+        const qint64 stalled_at = stall_after * 1000 / bytes_per_second;
+        QVERIFY2(took < stalled_at + 10000, qPrintable(QString::number(took)));
+        QCOMPARE(f.catcher.texts, QStringList({"rror: Lidar not prepared!"}));
+        return;
+    }
+    // Longer than one reply wait, and yet a success.
+    QVERIFY2(took > 3000, qPrintable(QString::number(took)));
+    QCOMPARE(f.catcher.texts, QStringList());
+    QVERIFY(f.sensor->wait_for_images(1));
+    QVERIFY(f.sensor->images().first().data == image);
+    QCOMPARE(
+        f.upgrade_commands(),
+        QList<QByteArray>({"download big.bin 1 " + QByteArray::number(image_size), "shutdown"}));
 }
 
 void test_upgrade::streams_decrypted_image_data()

@@ -9,17 +9,51 @@
 
 #include "simulated_sensor.h"
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+
 namespace
 {
 
 const int frame_size = 50;
 const int split_pause_ms = 400;
 const int late_ack_ms = 3500;
-// Receive buffers of a throttled link, and how often it reads.
-const int throttled_buffer = 16 * 1024;
+// Receive buffers of a throttled link hold about a tenth of a second of its rate, as a small
+// device's would, within these bounds; and how often it reads.
+const int min_throttled_buffer = 4 * 1024;
+const int max_throttled_buffer = 16 * 1024;
 const int throttle_tick_ms = 5;
 
+bool throttles(const sensor_config &config)
+{
+    return config.image_read_rate > 0 || config.stall_after_image_bytes >= 0;
+}
+
+int receive_buffer(const sensor_config &config)
+{
+    return config.image_read_rate > 0
+               ? int(qBound<qint64>(min_throttled_buffer, config.image_read_rate / 10,
+                                    max_throttled_buffer))
+               : max_throttled_buffer;
+}
+
 } // namespace
+
+void size_receive_buffers(qintptr listener, const sensor_config &config)
+{
+    if (!throttles(config))
+        return;
+    const int size = receive_buffer(config);
+#ifdef Q_OS_WIN
+    setsockopt(SOCKET(listener), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&size),
+               sizeof size);
+#else
+    setsockopt(int(listener), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+#endif
+}
 
 QByteArray frame_text(const QByteArray &frame)
 {
@@ -41,15 +75,16 @@ public:
             end_image();
             deleteLater();
         });
-        if (config.image_read_rate > 0 || config.stall_after_image_bytes >= 0)
+        if (throttles(config))
             throttle();
     }
 
 private:
     void throttle()
     {
-        socket->setReadBufferSize(throttled_buffer);
-        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, throttled_buffer);
+        const int buffer = receive_buffer(config);
+        socket->setReadBufferSize(buffer);
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, buffer);
         auto *tick = new QTimer(this);
         connect(tick, &QTimer::timeout, this, [this] { take(); });
         tick->start(throttle_tick_ms);

@@ -22,6 +22,7 @@ public:
             make_server();
         if (!server->listen(QHostAddress::LocalHost, port))
             return 0;
+        size_receive_buffers(server->socketDescriptor(), owner.config());
         return server->serverPort();
     }
 
