@@ -92,6 +92,14 @@ healthy_mean() {
     awk '{ sum += $1; n++ } END { if (n) printf "%.3f", sum / n }'
 }
 
+# raw_total [--sequential]: the raw copy's milliseconds in all.
+raw_total() {
+  local out
+  out=$("$raw_copy" "$@" "$work/image.bin:1" "${addresses[@]}") ||
+    { echo "raw copy failed:" >&2; echo "$out" >&2; return 1; }
+  awk '/^total/ { print $2 }' <<< "$out"
+}
+
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 
 head -c $((mib << 20)) /dev/urandom > "$work/image.bin"
@@ -99,10 +107,9 @@ head -c $((mib << 20)) /dev/urandom > "$work/image.bin"
   --update-list '{c2.0.7,c2.0.8};' --config "$work/config" "$work/image.bin:1" > /dev/null
 
 start_sensors
-raw_parallel=$("$raw_copy" "$work/image.bin:1" "${addresses[@]}" | awk '/^total/ { print $2 }')
+raw_parallel=$(raw_total)
 start_sensors
-raw_sequential=$("$raw_copy" --sequential "$work/image.bin:1" "${addresses[@]}" |
-  awk '/^total/ { print $2 }')
+raw_sequential=$(raw_total --sequential)
 start_sensors
 fleet=$(run_fleet "$work/healthy.jsonl" 0)
 fleet_rss=$(cat "$work/rss")
