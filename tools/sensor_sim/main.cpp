@@ -1,8 +1,9 @@
-// A stand-in for the sensor on 127.0.0.1, for demonstrations and manual tests.
+// A stand-in for the sensor on a loopback address, for demonstrations, manual tests and benchmarks.
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 #include <QTextStream>
 #include <QTimer>
 
@@ -28,8 +29,10 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription("Simulated lidar sensor listening on 127.0.0.1.");
+    parser.setApplicationDescription("Simulated lidar sensor listening on a loopback address.");
     parser.addHelpOption();
+    const QCommandLineOption address("address", "Listen here (default 127.0.0.1; any 127.x.y.z).",
+                                     "address", "127.0.0.1");
     const QCommandLineOption port({"p", "port"}, "TCP port (default 50661, 0: any).", "port",
                                   "50661");
     const QCommandLineOption version("version", "Version shown in the log (default c2.0.7).",
@@ -52,8 +55,8 @@ int main(int argc, char *argv[])
                                             "Close the link on download, without an ack.");
     const QCommandLineOption read_rate("read-rate", "Read images at N bytes a second.", "N");
     const QCommandLineOption stall("stall-after", "Stop reading after N bytes of an image.", "N");
-    parser.addOptions({port, version, log_file, log_text, record, download_ack, image_ack, drop,
-                       silent, split_header, log_delay, log_length, drop_log, close_download,
+    parser.addOptions({address, port, version, log_file, log_text, record, download_ack, image_ack,
+                       drop, silent, split_header, log_delay, log_length, drop_log, close_download,
                        read_rate, stall});
     parser.process(app);
 
@@ -85,16 +88,22 @@ int main(int argc, char *argv[])
         qCritical("unknown acknowledgement mode");
         return 1;
     }
+    const QHostAddress host(parser.value(address));
+    if (host.isNull()) {
+        qCritical("not an address: %s", qPrintable(parser.value(address)));
+        return 1;
+    }
     if (parser.isSet(record))
         QDir().mkpath(parser.value(record));
 
-    simulated_sensor sensor(config, parser.value(port).toUShort(), parser.value(record));
+    simulated_sensor sensor(config, parser.value(port).toUShort(), parser.value(record), host);
+    const QString where = host.toString() + ':';
     if (!sensor.is_listening()) {
-        qCritical("cannot listen on 127.0.0.1:%s", qPrintable(parser.value(port)));
+        qCritical("cannot listen on %s%s", qPrintable(where), qPrintable(parser.value(port)));
         return 1;
     }
     QTextStream out(stdout);
-    out << "simulated sensor on 127.0.0.1:" << sensor.port() << Qt::endl;
+    out << "simulated sensor on " << where << sensor.port() << Qt::endl;
 
     // Report what arrived, once a second.
     int frames_seen = 0, images_seen = 0;

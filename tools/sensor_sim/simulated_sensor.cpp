@@ -16,11 +16,11 @@ class sensor_worker : public QObject
 public:
     explicit sensor_worker(simulated_sensor &owner) : owner(owner) {}
 
-    quint16 listen(quint16 port)
+    quint16 listen(const QHostAddress &address, quint16 port)
     {
         if (!server)
             make_server();
-        if (!server->listen(QHostAddress::LocalHost, port))
+        if (!server->listen(address, port))
             return 0;
         size_receive_buffers(server->socketDescriptor(), owner.config());
         return server->serverPort();
@@ -43,8 +43,8 @@ private:
 };
 
 simulated_sensor::simulated_sensor(const sensor_config &config, quint16 port,
-                                   const QString &record_dir)
-    : current(config), record_dir(record_dir), thread(new QThread)
+                                   const QString &record_dir, const QHostAddress &address)
+    : current(config), record_dir(record_dir), listening_address(address), thread(new QThread)
 {
     worker = new sensor_worker(*this);
     worker->moveToThread(thread.get());
@@ -58,7 +58,7 @@ quint16 simulated_sensor::listen_in_thread()
 {
     quint16 bound = 0;
     QMetaObject::invokeMethod(
-        worker, [this, &bound] { bound = worker->listen(requested_port); },
+        worker, [this, &bound] { bound = worker->listen(listening_address, requested_port); },
         Qt::BlockingQueuedConnection);
     return bound;
 }

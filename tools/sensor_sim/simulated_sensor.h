@@ -2,6 +2,7 @@
 #define SIMULATED_SENSOR_H
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -54,7 +55,8 @@ struct received_image {
     QVector<int> reads; // size of every piece the socket delivered
 };
 
-// A sensor on 127.0.0.1 that runs in a thread of its own, so the tool's
+// A sensor on 127.0.0.1 (or another loopback address, so that many sensors
+// each own port 50661) that runs in a thread of its own, so the tool's
 // blocking waits in the caller's thread do not stall it.
 //
 //     sensor_config config;
@@ -87,15 +89,18 @@ public:
     // record_dir, if given (and existing), receives every image as
     // "<n>-<name>", a line per image in "images.txt" (name, format, announced
     // and received size, sizes of the reads), the frame texts in "frames.txt"
-    // and the raw frames one after another in "frames.bin".
+    // and the raw frames one after another in "frames.bin". address is where
+    // it listens: every 127.x.y.z is loopback on Linux.
     explicit simulated_sensor(const sensor_config &config = {}, quint16 port = 0,
-                              const QString &record_dir = {});
+                              const QString &record_dir = {},
+                              const QHostAddress &address = QHostAddress::LocalHost);
     ~simulated_sensor();
     simulated_sensor(const simulated_sensor &) = delete;
     simulated_sensor &operator=(const simulated_sensor &) = delete;
 
     bool is_listening() const { return listening_port != 0; }
     quint16 port() const { return listening_port; }
+    QHostAddress address() const { return listening_address; }
     // Retries a fixed port that another program still holds (another test run
     // on the same machine) until it is free or timeout_ms passed.
     bool wait_listening(int timeout_ms = 30000);
@@ -133,6 +138,7 @@ private:
     QList<QByteArray> received_frames;
     QList<received_image> received_images;
     int connection_count = 0;
+    QHostAddress listening_address;
     quint16 requested_port = 0;
     quint16 listening_port = 0;
     std::unique_ptr<QThread> thread;

@@ -1,5 +1,6 @@
 // What the product's tests take from the simulated sensor: frames and images recorded as
-// they arrived, and a link that drops exactly at the chosen image byte.
+// they arrived, a link that drops exactly at the chosen image byte, and sensors that share a port
+// on loopback addresses of their own.
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -11,6 +12,7 @@ class test_sensor_sim : public QObject
 
 private slots:
     void records_frames_and_image_up_to_the_drop();
+    void sensors_on_other_loopback_addresses_share_a_port();
 };
 
 void test_sensor_sim::records_frames_and_image_up_to_the_drop()
@@ -34,6 +36,20 @@ void test_sensor_sim::records_frames_and_image_up_to_the_drop()
     QCOMPARE(image.format, 3);
     QCOMPARE(image.announced, qint64(1000));
     QCOMPARE(image.data, QByteArray(100, 'x'));
+}
+
+void test_sensor_sim::sensors_on_other_loopback_addresses_share_a_port()
+{
+    simulated_sensor first({}, 0, {}, QHostAddress("127.0.0.2"));
+    QVERIFY(first.is_listening());
+    simulated_sensor second({}, first.port(), {}, QHostAddress("127.0.0.3"));
+    QVERIFY(second.is_listening());
+    QCOMPARE(second.address(), QHostAddress("127.0.0.3"));
+    QTcpSocket link;
+    link.connectToHost("127.0.0.3", first.port());
+    QVERIFY(link.waitForConnected(3000));
+    QVERIFY(second.wait_until([&] { return second.connections() == 1; }));
+    QCOMPARE(first.connections(), 0);
 }
 
 QTEST_GUILESS_MAIN(test_sensor_sim)

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The fleet mode on a shaped site: in a private network namespace whose loopback (MTU 1500) is
+# shaped to 1 Gbit/s, N simulated sensors on 127.0.0.2 ... each read at 12.5 MB/s (a 100 Mbit/s
+# sensor) and each get the same image. Prints, all measured in this run, next to their goals:
+#   the fleet time against the raw parallel copy of the same bytes to the same sensors
+#   (bench_raw_copy) and against the raw copies one after another (per-sensor times added);
+#   the tool's peak memory growth per running sensor, over an --inspect of the same package;
+#   the healthy sensors' times when one sensor among them stalls mid-image.
+#     bench/bench_fleet.sh [SENSORS] [IMAGE_MIB]      (default 12 and 32)
+# Needs root (unshare -n, tc), /usr/bin/time (package "time") and a build with
+# -DCORVALEN_BUILD_BENCH=ON (BUILD_DIR picks it; default build).
+set -euo pipefail
+self=$(realpath "$0")
+cd "$(dirname "$self")/.."
+if [ -z "${BENCH_FLEET_NETNS:-}" ]; then
+  exec unshare -n env BENCH_FLEET_NETNS=1 "$self" "$@"
+fi
+count=${1:-12}
+mib=${2:-32}
+build=$(realpath "${BUILD_DIR:-build}")
+corvalen=$build/app/corvalen
+sim=$build/tools/sensor_sim/corvalen-sensor-sim
+raw_copy=$build/bench/bench_raw_copy
+for program in "$corvalen" "$sim" "$raw_copy" /usr/bin/time; do
+  [ -x "$program" ] || { echo "missing $program" >&2; exit 1; }
+done
+export QT_QPA_PLATFORM=offscreen
+
+ip link set lo up
+ip link set lo mtu 1500
+tc qdisc add dev lo root tbf rate 1gbit burst 1mb latency 50ms
+
+work=$(mktemp -d)
+pids=()
+stop_sensors() {
+  [ ${#pids[@]} -eq 0 ] || kill "${pids[@]}" 2>/dev/null || true
+  [ ${#pids[@]} -eq 0 ] || wait "${pids[@]}" 2>/dev/null || true
+  pids=()
+}
+trap 'stop_sensors; rm -rf "$work"' EXIT
+
+addresses=()
+for i in $(seq 2 $((count + 1))); do
+  addresses+=("127.0.0.$i")
+done
+
+# start_sensors [STALLING_ADDRESS]: fresh sensors (they keep what they receive in memory), the
+# one named stopping after 1 MiB of its image; returns once all listen.
+start_sensors() {
+  stop_sensors
+  local address extra
+  for address in "${addresses[@]}"; do
+    extra=()
+    [ "$address" = "${1:-}" ] && extra=(--stall-after $((1 << 20)))
+    "$sim" --address "$address" --version c2.0.7 --read-rate 12500000 "${extra[@]}" \
+      > "$work/sensor-$address.log" 2>&1 &
+    pids+=($!)
+  done
+  for address in "${addresses[@]}"; do
+    for _ in $(seq 100); do
+      grep -q "simulated sensor on" "$work/sensor-$address.log" && continue 2
+      sleep 0.1
+    done
+    echo "the sensor on $address did not start:" >&2
+    cat "$work/sensor-$address.log" >&2
+    exit 1
+  done
+}
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# run_fleet RECORD EXIT_CODE: the fleet run's milliseconds; the tool's peak RSS (kB) lands in
+# $work/rss. Fails, showing the tool's lines, on another exit code.
+run_fleet() {
+  local start status=0
+  rm -f "$1"
+  start=$(now_ms)
+  /usr/bin/time -f %M -o "$work/time" "$corvalen" --package "$work/pkg" --config "$work/config" \
+    --jobs "$count" --record "$1" "${addresses[@]}" 2> "$work/fleet.log" || status=$?
+  echo $(($(now_ms) - start))
+  tail -n 1 "$work/time" > "$work/rss"
+  [ "$status" -eq "$2" ] && return
+  echo "fleet run: exit code $status, not $2" >&2
+  cat "$work/fleet.log" >&2
+  return 1
+}
+
+# healthy_mean RECORD: the mean seconds of every sensor but the last, which may have stalled.
+healthy_mean() {
+  grep -v "\"${addresses[-1]}\"" "$1" |
+    sed -E 's/"files" *: *\[[^]]*\]//; s/.*"seconds" *: *([0-9.eE+-]+).*/\1/' |
+    awk '{ sum += $1; n++ } END { if (n) printf "%.3f", sum / n }'
+}
+
+# raw_total [--sequential]: the raw copy's milliseconds in all.
+raw_total() {
+  local out
+  out=$("$raw_copy" "$@" "$work/image.bin:1" "${addresses[@]}") ||
+    { echo "raw copy failed:" >&2; echo "$out" >&2; return 1; }
+  awk '/^total/ { print $2 }' <<< "$out"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+
+head -c $((mib << 20)) /dev/urandom > "$work/image.bin"
+"$build/tools/package_maker/corvalen-make-package" --out "$work/pkg" --version c2.0.8 \
+  --update-list '{c2.0.7,c2.0.8};' --config "$work/config" "$work/image.bin:1" > /dev/null
+
+start_sensors
+raw_parallel=$(raw_total)
+start_sensors
+raw_sequential=$(raw_total --sequential)
+start_sensors
+fleet=$(run_fleet "$work/healthy.jsonl" 0)
+fleet_rss=$(cat "$work/rss")
+/usr/bin/time -f %M -o "$work/rss" "$corvalen" --inspect "$work/pkg" --config "$work/config" \
+  > /dev/null
+inspect_rss=$(cat "$work/rss")
+start_sensors "${addresses[-1]}"
+run_fleet "$work/stalled.jsonl" 1 > /dev/null
+healthy=$(healthy_mean "$work/healthy.jsonl")
+beside_stall=$(healthy_mean "$work/stalled.jsonl")
+
+printf 'sensors %d, image %d MiB each, loopback 1 Gbit/s, sensors read 12.5 MB/s\n' "$count" "$mib"
+printf 'fleet run                          %8d ms\n' "$fleet"
+printf 'raw parallel copy                  %8d ms\n' "$raw_parallel"
+printf 'raw copies one after another       %8d ms   (per-sensor times added)\n' "$raw_sequential"
+printf 'fleet / raw parallel               %8s      goal <= 1.10 (12 sensors)\n' \
+  "$(ratio "$fleet" "$raw_parallel")"
+printf 'fleet / one after another          %8s\n' "$(ratio "$fleet" "$raw_sequential")"
+printf 'peak RSS: fleet %d kB, inspect %d kB\n' "$fleet_rss" "$inspect_rss"
+printf 'memory growth per running sensor   %8d kB   goal <= 1024 kB\n' \
+  $(((fleet_rss - inspect_rss) / count))
+printf 'healthy sensors, mean              %8s s  without a stalled sensor\n' "$healthy"
+printf 'healthy sensors, mean              %8s s  beside one stalled sensor\n' "$beside_stall"
+printf 'change                             %8s %%    goal within 5 %%\n' \
+  "$(awk -v a="$healthy" -v b="$beside_stall" 'BEGIN { printf "%+.1f", (b - a) * 100 / a }')"
