@@ -4,6 +4,7 @@
 #include <QPixmap>
 
 #include "app/paths.h"
+#include "app/progress_delegate.h"
 #include "device/tcp_device.h"
 #include "ui_dialog.h"
 
@@ -26,6 +27,8 @@ void Dialog::init_dialog()
     window_icon.addPixmap(QPixmap(join_path(QDir::currentPath(), "corvalen.png")), QIcon::Normal,
                           QIcon::Off);
     setWindowIcon(window_icon);
+    ui->tableWidget_filelist->setItemDelegateForColumn(
+        status_column, new progress_delegate(ui->tableWidget_filelist));
 
     device = new tcp_device;
 
@@ -33,4 +36,9 @@ void Dialog::init_dialog()
     config_reader.dump_file_list(config_entries);
 
     on_lineEdit_input_directry_textChanged(ui->lineEdit_input_directry->text());
+}
+
+void Dialog::on_lineEdit_ip_returnPressed()
+{
+    ui->pushButton_connect->click();
 }

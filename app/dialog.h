@@ -22,6 +22,9 @@ public:
     explicit Dialog(QWidget *parent = nullptr);
     ~Dialog() override;
 
+    // Lets the window follow the screen's scale, before QApplication is built.
+    static void use_high_dpi_scaling();
+
     void refresh_file_list(const QString &dir);
     QString get_lidar_version();
     QList<QStringList> read_update_list(const QString &path);
@@ -32,8 +35,11 @@ private slots:
     void on_pushButton_startupgrade_clicked();
     void on_lineEdit_input_directry_textChanged(const QString &arg1);
     void on_pushButton_connect_clicked();
+    void on_lineEdit_ip_returnPressed();
 
 private:
+    static constexpr int status_column = 3;
+
     void init_dialog();
 
     Ui_Dialog *ui;

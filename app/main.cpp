@@ -6,6 +6,7 @@
 int main(int argc, char *argv[])
 {
     use_process_code_page_on_console();
+    Dialog::use_high_dpi_scaling();
     QApplication app(argc, argv);
     Dialog dialog;
     dialog.show();

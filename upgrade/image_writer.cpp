@@ -67,7 +67,8 @@ private:
 } // namespace
 
 image_result write_image(QIODevice &device, crypt_stream &image, int length,
-                         const std::function<void()> &idle)
+                         const std::function<void()> &idle,
+                         const std::function<void(qint64 handed)> &progress)
 {
     if (image.size < length)
         return image_result::file_changed;
@@ -90,13 +91,15 @@ image_result write_image(QIODevice &device, crypt_stream &image, int length,
             written += size;
         }
         const qint64 queued = device.bytesToWrite();
-        if (written == length && queued == 0)
-            return image_result::sent;
         // Bounded by progress: the link may be slow, but it must move.
         if (written - queued > gone) {
             gone = written - queued;
             since_progress.restart();
+            if (progress)
+                progress(gone);
         }
+        if (written == length && queued == 0)
+            return image_result::sent;
         if (!link_up(device) || since_progress.elapsed() >= reply_wait_ms)
             return image_result::stalled;
         device.waitForBytesWritten(poll_ms);

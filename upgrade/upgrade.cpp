@@ -9,6 +9,7 @@
 
 #include "app/dialog.h"
 #include "app/messages.h"
+#include "app/run_progress.h"
 #include "device/tcp_device.h"
 #include "package/update_list.h"
 #include "package/version.h"
@@ -104,15 +105,16 @@ void limit_send_queue(QAbstractSocket &device)
 
 // Streams the image after the sensor took the download; false once a failure has been
 // reported and the link closed.
-bool send_image(tcp_device &device, const QString &name, const QString &file_name, int length)
+bool send_image(tcp_device &device, const QString &name, const QString &file_name, int length,
+                const std::function<void(qint64)> &progress)
 {
     crypt_stream image;
     if (crypt_stream_open(&image, "decry", name.toLocal8Bit().constData()) != 0)
         return stop_out_of_step(device, "Decry Fail");
     // "Left the tool" should mean "on the wire": the system's queue stays short.
     limit_send_queue(device);
-    const image_result result =
-        write_image(device, image, length, [] { QCoreApplication::processEvents(); });
+    const image_result result = write_image(
+        device, image, length, [] { QCoreApplication::processEvents(); }, progress);
     crypt_stream_close(&image);
     switch (result) {
     case image_result::sent:
@@ -129,7 +131,7 @@ bool send_image(tcp_device &device, const QString &name, const QString &file_nam
 
 // Sends one package file; false once a failure has been reported.
 bool upgrade_file(tcp_device &device, const file_info &entry, const QString &package_dir,
-                  QTableWidget *table, int row)
+                  QTableWidget *table, int row, run_progress &progress)
 {
     const QString name = entry.get_name();
     qDebug() << "open file" << name;
@@ -161,7 +163,8 @@ bool upgrade_file(tcp_device &device, const file_info &entry, const QString &pac
 
     qDebug() << "send file data";
     set_status(table, row, "upgrading");
-    if (!send_image(device, name, file_name, length))
+    if (!send_image(device, name, file_name, length,
+                    [&](qint64 sent) { progress.image_bytes(row, sent, length); }))
         return false;
     qDebug() << "\t--ok";
     qDebug() << "upgrade" << name;
@@ -205,8 +208,13 @@ void Dialog::on_pushButton_startupgrade_clicked()
     }
 
     const input_blocker busy(this);
+    QVector<qint64> listed;
+    for (const file_info *entry : qAsConst(file_list))
+        listed << entry->get_size();
+    run_progress progress(ui->tableWidget_filelist, status_column, listed);
     for (int row = 0; row < file_list.size(); ++row)
-        if (!upgrade_file(*device, *file_list[row], package_dir, ui->tableWidget_filelist, row))
+        if (!upgrade_file(*device, *file_list[row], package_dir, ui->tableWidget_filelist, row,
+                          progress))
             return;
 
     qDebug() << "upgrade finished, Lidar power off";
