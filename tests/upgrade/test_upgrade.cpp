@@ -1,6 +1,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "app/progress_delegate.h"
 #include "package_maker.h"
 #include "upgrade/image_writer.h"
 #include "upgrade_fixture.h"
@@ -46,8 +47,9 @@ private:
     static inline console_lines *current = nullptr;
 };
 
-// Times the window's repaints, and tries to start a second run and to close the window,
-// as an impatient operator would, while it lives.
+// Times the window's repaints, notes the first row's Status cell while the title shows a run's
+// share, and tries to start a second run and to close the window, as an impatient operator
+// would, while it lives.
 class impatient_operator : public QObject
 {
 public:
@@ -55,7 +57,11 @@ public:
     {
         f.dialog->installEventFilter(this);
         clock.start();
-        QObject::connect(&poke, &QTimer::timeout, [&f] {
+        QObject::connect(&poke, &QTimer::timeout, [this, &f] {
+            QTableWidgetItem *status = f.table()->item(0, 3);
+            if (f.dialog->windowTitle().contains('%'))
+                seen << qMakePair(status->data(progress_role).toInt(),
+                                  status->text() + " " + f.dialog->windowTitle());
             f.dialog->update();
             QTest::mouseClick(f.widget<QPushButton>("pushButton_startupgrade"), Qt::LeftButton);
             f.dialog->close();
@@ -64,6 +70,7 @@ public:
     }
     int paints = 0;
     qint64 longest_pause_ms = 0;
+    QList<QPair<int, QString>> seen; // progress, then text and title
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
@@ -325,20 +332,26 @@ void test_upgrade::slow_links_data()
 {
     QTest::addColumn<int>("image_size");
     QTest::addColumn<qint64>("bytes_per_second");
-    QTest::newRow("64 MiB at 100 Mbit/s") << (64 << 20) << qint64(12500000);
-    QTest::newRow("8 MiB at 10 Mbit/s") << (8 << 20) << qint64(1250000);
+    QTest::addColumn<int>("stall_after");
+    QTest::newRow("64 MiB at 100 Mbit/s") << (64 << 20) << qint64(12500000) << -1;
+    QTest::newRow("8 MiB at 10 Mbit/s") << (8 << 20) << qint64(1250000) << -1;
+    QTest::newRow("8 MiB at 10 Mbit/s, stalled at 2 MiB")
+        << (8 << 20) << qint64(1250000) << (2 << 20);
 }
 
 void test_upgrade::slow_links()
 {
     QFETCH(int, image_size);
     QFETCH(qint64, bytes_per_second);
+    QFETCH(int, stall_after);
+    const bool stalled = stall_after >= 0;
     upgrade_fixture f;
     QByteArray image(image_size, '\0');
     for (int i = 0; i < image_size; i += 4096)
         image[i] = char(i >> 12);
     sensor_config config;
     config.image_read_rate = bytes_per_second;
+    config.stall_after_image_bytes = stall_after;
     QVERIFY(f.prepare({{{"big.bin", 1, image}}, "c2.0.8", "{c2.0.7,c2.0.8};"}, config));
     f.dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
@@ -350,16 +363,31 @@ void test_upgrade::slow_links()
     const qint64 took = timer.elapsed();
     const qint64 longest_pause = op->longest_pause_ms;
     const int paints = op->paints;
+    const QList<QPair<int, QString>> seen = op->seen;
     op.reset(); // the operator stops once the run is over
     f.settle();
-    // Longer than one reply wait, and yet a success.
+    // Longer than one reply wait, and yet a success unless the sensor stalled.
     QVERIFY2(took > 3000, qPrintable(QString::number(took)));
-    QCOMPARE(f.catcher.texts, QStringList());
-    QCOMPARE(f.sensor->images().size(), 1);
-    QVERIFY(f.sensor->images().first().data == image);
-    QCOMPARE(
-        f.upgrade_commands(),
-        QList<QByteArray>({"download big.bin 1 " + QByteArray::number(image_size), "shutdown"}));
+    QCOMPARE(f.catcher.texts, stalled ? QStringList("rror: Lidar not prepared!") : QStringList());
+    // A stalled sensor reads no more, so it never sees the link close on its part-image.
+    if (!stalled) {
+        QCOMPARE(f.sensor->images().size(), 1);
+        QVERIFY(f.sensor->images().first().data == image);
+    }
+    QCOMPARE(f.upgrade_commands(),
+             QList<QByteArray>({"download big.bin 1 " + QByteArray::number(image_size)}) +
+                 QList<QByteArray>({"shutdown"}).mid(stalled));
+    // The Status cell fills while its text stays "upgrading"; the title leads with the run's
+    // share, the form's title again once the run is over. A stalled row keeps its bar.
+    for (int i = 0; i < seen.size(); ++i) {
+        QCOMPARE(seen[i].second,
+                 QString("upgrading %1 % · Corvalen upgrade tool").arg(seen[i].first));
+        QVERIFY(seen[i].first >= seen.value(i - 1).first);
+    }
+    QVERIFY(seen.value(seen.size() / 2).first > 0);
+    const int last = f.table()->item(0, 3)->data(progress_role).toInt();
+    QVERIFY2(stalled ? last < 100 : last == 100, qPrintable(QString::number(last)));
+    QCOMPARE(f.dialog->windowTitle(), QString("Corvalen upgrade tool"));
     QVERIFY(f.dialog->isVisible());
     // The window kept painting through the transfer: a frozen one pauses for all of it.
     QVERIFY2(paints > took / 1000, qPrintable(QString::number(paints)));
