@@ -5,8 +5,10 @@
 
 #include "app/messages.h"
 #include "app/paths.h"
+#include "app/progress_delegate.h"
 #include "device/sensor_connect.h"
 #include "device/tcp_device.h"
+#include "package/file_table.h"
 #include "ui_dialog.h"
 
 Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui_Dialog)
@@ -28,6 +30,8 @@ void Dialog::init_dialog()
     window_icon.addPixmap(QPixmap(join_path(QDir::currentPath(), "corvalen.png")), QIcon::Normal,
                           QIcon::Off);
     setWindowIcon(window_icon);
+    ui->tableWidget_filelist->setItemDelegateForColumn(
+        status_column, new progress_delegate(ui->tableWidget_filelist));
 
     device = new tcp_device;
 
@@ -59,4 +63,9 @@ QString Dialog::get_lidar_version()
     const QString version = query_lidar_version(*device, messages);
     show_errors(messages);
     return version;
+}
+
+void Dialog::on_lineEdit_ip_returnPressed()
+{
+    ui->pushButton_connect->click();
 }

@@ -23,6 +23,9 @@ public:
     explicit Dialog(QWidget *parent = nullptr);
     ~Dialog() override;
 
+    // Lets the window follow the screen's scale, before QApplication is built.
+    static void use_high_dpi_scaling();
+
     void refresh_file_list(const QString &dir);
     QString get_lidar_version();
     QList<QStringList> read_update_list(const QString &path);
@@ -33,6 +36,7 @@ private slots:
     void on_pushButton_startupgrade_clicked();
     void on_lineEdit_input_directry_textChanged(const QString &arg1);
     void on_pushButton_connect_clicked();
+    void on_lineEdit_ip_returnPressed();
 
 private:
     void init_dialog();

@@ -8,6 +8,7 @@
 #include "app/dialog.h"
 #include "app/input_blocker.h"
 #include "app/messages.h"
+#include "app/run_progress.h"
 #include "package/file_table.h"
 #include "ui_dialog.h"
 #include "upgrade/upgrade_engine.h"
@@ -16,17 +17,34 @@
 namespace
 {
 
-// Shows the run in the table and keeps the window painting while an image streams.
+QVector<qint64> listed_sizes(const upgrade_plan &plan)
+{
+    QVector<qint64> sizes;
+    for (const plan_file &file : plan.files)
+        sizes << file.size;
+    return sizes;
+}
+
+// Shows the run in the table and the title, and keeps the window painting while an image
+// streams.
 class table_observer : public upgrade_observer
 {
 public:
-    explicit table_observer(QTableWidget *table) : table(table) {}
+    table_observer(QTableWidget *table, const upgrade_plan &plan)
+        : table(table), progress(table, status_column, listed_sizes(plan))
+    {
+    }
     void image_started(int index) override { mark_upgrading(table, index); }
-    void image_progress(int, qint64, qint64) override { QCoreApplication::processEvents(); }
+    void image_progress(int index, qint64 taken, qint64 total) override
+    {
+        progress.image_bytes(index, taken, total);
+        QCoreApplication::processEvents();
+    }
     void file_finished(int index, const sent_file &) override { mark_finished(table, index); }
 
 private:
     QTableWidget *table;
+    run_progress progress;
 };
 
 } // namespace
@@ -66,7 +84,7 @@ void Dialog::on_pushButton_startupgrade_clicked()
     const input_blocker busy(this,
                              {ui->lineEdit_input_directry, ui->pushButton_browse, ui->lineEdit_ip,
                               ui->pushButton_connect, ui->pushButton_startupgrade});
-    table_observer observer(ui->tableWidget_filelist);
+    table_observer observer(ui->tableWidget_filelist, plan);
     const upgrade_outcome outcome = run_upgrade(*device, plan, observer);
     if (outcome.result == upgrade_outcome::done)
         ui->lineEdit_old_version->clear();

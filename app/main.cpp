@@ -10,6 +10,7 @@ int main(int argc, char *argv[])
     // With arguments the tool runs without a window.
     if (argc > 1)
         return run_fleet_mode(argc, argv);
+    Dialog::use_high_dpi_scaling();
     QApplication app(argc, argv);
     Dialog dialog;
     dialog.show();

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QFont>
+#include <QFontMetrics>
 #include <QTableWidget>
 
 #include "app/dialog.h"
@@ -11,7 +12,23 @@
 namespace
 {
 
-const int row_height = 30;
+const int min_row_height = 30;
+// Above and below the Status text.
+const int text_margin = 2;
+
+QFont status_font()
+{
+    QFont font;
+    font.setPointSize(15);
+    font.setWeight(QFont::Bold);
+    return font;
+}
+
+// The form's height, or more where the bold Status text needs it (a large font resolution).
+int row_height()
+{
+    return qMax(min_row_height, QFontMetrics(status_font()).height() + 2 * text_margin);
+}
 
 QTableWidgetItem *item_with(const QString &text)
 {
@@ -23,10 +40,7 @@ QTableWidgetItem *item_with(const QString &text)
 QTableWidgetItem *waiting_item()
 {
     QTableWidgetItem *item = item_with("waiting");
-    QFont font;
-    font.setPointSize(15);
-    font.setWeight(QFont::Bold);
-    item->setData(Qt::FontRole, font);
+    item->setData(Qt::FontRole, status_font());
     return item;
 }
 
@@ -57,7 +71,7 @@ void Dialog::refresh_file_list(const QString &dir)
     for (int i = 0; i < file_list.size(); ++i) {
         file_info *entry = file_list[i];
         table->setRowCount(table->rowCount() + 1);
-        table->setRowHeight(i, row_height);
+        table->setRowHeight(i, row_height());
         table->setVerticalHeaderItem(i, item_with(QString::number(i + 1)));
         table->setItem(i, 0, item_with(entry->get_name().split('/').last()));
         table->setItem(i, 1, item_with(QString::number(entry->get_size()) + "Byte"));

@@ -3,6 +3,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "app/progress_delegate.h"
 #include "package_maker.h"
 #include "upgrade/image_writer.h"
 #include "upgrade_fixture.h"
@@ -48,8 +49,9 @@ private:
     static inline console_lines *current = nullptr;
 };
 
-// Times the window's repaints, and tries to start a second run and to close the window,
-// as an impatient operator would, while it lives.
+// Times the window's repaints, notes the first row's Status cell while the title shows a run's
+// share, and tries to start a second run and to close the window, as an impatient operator
+// would, while it lives.
 class impatient_operator : public QObject
 {
 public:
@@ -57,7 +59,11 @@ public:
     {
         f.dialog->installEventFilter(this);
         clock.start();
-        QObject::connect(&poke, &QTimer::timeout, [&f] {
+        QObject::connect(&poke, &QTimer::timeout, [this, &f] {
+            QTableWidgetItem *status = f.table()->item(0, 3);
+            if (f.dialog->windowTitle().contains('%'))
+                seen << qMakePair(status->data(progress_role).toInt(),
+                                  status->text() + " " + f.dialog->windowTitle());
             f.dialog->update();
             QTest::mouseClick(f.widget<QPushButton>("pushButton_startupgrade"), Qt::LeftButton);
             f.dialog->close();
@@ -66,6 +72,7 @@ public:
     }
     int paints = 0;
     qint64 longest_pause_ms = 0;
+    QList<QPair<int, QString>> seen; // progress, then text and title
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
@@ -417,11 +424,23 @@ void test_upgrade::slow_links()
     const qint64 took = timer.elapsed();
     const qint64 longest_pause = op->longest_pause_ms;
     const int paints = op->paints;
+    const QList<QPair<int, QString>> seen = op->seen;
     op.reset(); // the operator stops once the run is over
     QVERIFY(f.dialog->isVisible());
     // The window kept painting through the transfer: a frozen one pauses for all of it.
     QVERIFY2(paints > took / 1000, qPrintable(QString::number(paints)));
     QVERIFY2(longest_pause < 1000, qPrintable(QString::number(longest_pause)));
+    // The Status cell fills while its text stays "upgrading"; the title leads with the run's
+    // share, the form's title again once the run is over. A stalled row keeps its bar.
+    for (int i = 0; i < seen.size(); ++i) {
+        QCOMPARE(seen[i].second,
+                 QString("upgrading %1 % · Corvalen upgrade tool").arg(seen[i].first));
+        QVERIFY(seen[i].first >= seen.value(i - 1).first);
+    }
+    QVERIFY(seen.value(seen.size() / 2).first > 0);
+    const int last = f.table()->item(0, 3)->data(progress_role).toInt();
+    QVERIFY2(stall_after >= 0 ? last < 100 : last == 100, qPrintable(QString::number(last)));
+    QCOMPARE(f.dialog->windowTitle(), QString("Corvalen upgrade tool"));
     if (stall_after >= 0) {
         // Given up within one reply wait of the sensor's last byte, its queues drained.
         const qint64 stalled_at = stall_after * 1000 / bytes_per_second;
