@@ -5,7 +5,7 @@
 
 int main(int argc, char *argv[])
 {
-    use_process_code_page_on_console();
+    set_up_console();
     QApplication app(argc, argv);
     Dialog dialog;
     dialog.show();
