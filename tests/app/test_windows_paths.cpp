@@ -1,7 +1,7 @@
 // The paths as a Windows user sees them: the directory typed with "/" becomes
 // "\", names are joined with "\", the readers open what was typed followed by
 // "\", and the companion of a package file is joined with "//".
-// Runs with a Chinese system locale (LC_ALL=zh_CN.GBK): the system's code page is 936.
+// Runs with a Chinese system locale (LC_ALL=zh_CN.UTF-8): the system's code page is 936.
 #include <QtTest>
 #include <windows.h>
 
@@ -92,7 +92,7 @@ void test_windows_paths::console_shows_the_session()
         QVERIFY(page == 0 || (AllocConsole() && SetConsoleOutputCP(page)));
         const QtMessageHandler qtest_handler = qInstallMessageHandler(nullptr);
         set_up_console();
-        const UINT shown_page = GetConsoleOutputCP(); // without a console 0, the process's
+        const UINT shown_page = GetConsoleOutputCP(); // 0 (CP_ACP) without a console
         stdout_capture capture(true);
         unsigned char *plain = nullptr;
         crypt_file(nullptr, "version", &plain);
