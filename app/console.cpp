@@ -1,17 +1,82 @@
 #include "app/console.h"
 
 #include <QtGlobal>
+#include <cstdio>
+#include <cstdlib>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
 #endif
 
+namespace
+{
+
+// As Qt's default handler prints a message, but always to standard error: without a console
+// window Qt would send it to the debugger instead.
+void write_message_line(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const QString line = qFormatLogMessage(type, context, message);
+    if (line.isNull())
+        return;
+    fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    fflush(stderr);
+    if (type == QtFatalMsg)
+        restore_console();
+}
+
+#ifdef Q_OS_WIN
+UINT saved_output_page = 0;
+
+BOOL WINAPI restore_on_console_event(DWORD)
+{
+    restore_console();
+    return FALSE;
+}
+
+// The cipher's lines and Qt's messages are bytes in the process's code page (UTF-8 by the
+// manifest); a console shows bytes in its own code page, which is shared with the shell.
 void use_process_code_page_on_console()
 {
+    const UINT page = GetConsoleOutputCP();
+    if (page == 0 || page == GetACP() || !SetConsoleOutputCP(GetACP()))
+        return;
+    saved_output_page = page;
+    std::atexit(restore_console);
+    SetConsoleCtrlHandler(restore_on_console_event, TRUE);
+}
+#endif
+
+} // namespace
+
+void set_up_console()
+{
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    qInstallMessageHandler(write_message_line);
 #ifdef Q_OS_WIN
-    // Qt's debug lines and the cipher's lines reach the console as bytes of the
-    // process's 8-bit code page (UTF-8 by the manifest), while a console shows
-    // bytes in its own OEM code page unless told otherwise.
-    SetConsoleOutputCP(GetACP());
+    use_process_code_page_on_console();
+#endif
+}
+
+void restore_console()
+{
+#ifdef Q_OS_WIN
+    if (saved_output_page != 0)
+        SetConsoleOutputCP(saved_output_page);
+#endif
+}
+
+QString from_system_code_page(const QByteArray &bytes)
+{
+#ifdef Q_OS_WIN
+    DWORD page = CP_ACP;
+    GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                   reinterpret_cast<LPWSTR>(&page), sizeof page / sizeof(wchar_t));
+    const int length = MultiByteToWideChar(page, 0, bytes.constData(), bytes.size(), nullptr, 0);
+    QString text(length, QChar());
+    MultiByteToWideChar(page, 0, bytes.constData(), bytes.size(),
+                        reinterpret_cast<wchar_t *>(text.data()), length);
+    return text;
+#else
+    return QString::fromLocal8Bit(bytes);
 #endif
 }

@@ -6,7 +6,7 @@
 
 int main(int argc, char *argv[])
 {
-    use_process_code_page_on_console();
+    set_up_console();
     // With arguments the tool runs without a window.
     if (argc > 1)
         return run_fleet_mode(argc, argv);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the tool and its tests for 64-bit Windows with mingw-w64 against
 # the static Qt in QT_MINGW_DIR (default ../shared/qt5-mingw), into BUILD_DIR
-# (default build-win). With RUN_TESTS=1 the tests then run under wine.
-# Extra arguments go to CMake.
+# (default build-win). It runs no tests: scripts/test-windows.sh builds with this
+# script and runs them under wine. Extra arguments go to CMake.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 qt_dir=$(realpath "${QT_MINGW_DIR:-../shared/qt5-mingw}")
@@ -23,7 +23,3 @@ fi
 cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_PREFIX_PATH="$qt_prefix" -DCMAKE_BUILD_TYPE=Release "$@"
 cmake --build "$build_dir" -j"$(nproc)"
-
-if [ "${RUN_TESTS:-0}" = 1 ]; then
-  "$(dirname "$0")/wine-env.sh" ctest --test-dir "$build_dir" --output-on-failure
-fi

@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(build-essential cmake qtbase5-dev openssl libssl-dev clang clang-format libclang-rt-14-dev)
 if [ "${1:-}" = --windows ]; then
-  packages+=(g++-mingw-w64-x86-64-posix wine64 xvfb xauth)
+  packages+=(g++-mingw-w64-x86-64-posix wine64 xvfb xauth locales)
 fi
 missing=()
 for p in "${packages[@]}"; do

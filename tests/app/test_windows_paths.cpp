@@ -1,6 +1,7 @@
 // The paths as a Windows user sees them: the directory typed with "/" becomes
 // "\", names are joined with "\", the readers open what was typed followed by
 // "\", and the companion of a package file is joined with "//".
+// Runs with a Chinese system locale (LC_ALL=zh_CN.UTF-8): the system's code page is 936.
 #include <QtTest>
 #include <windows.h>
 
@@ -17,7 +18,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void companion_and_image_paths();
-    void console_reads_the_lines_as_written();
+    void console_shows_the_session();
 
 private:
     const QString root = "C:/pkg";
@@ -35,12 +36,30 @@ void test_windows_paths::cleanupTestCase()
     QDir(root).removeRecursively();
 }
 
+// Rewrites a UTF-8 text file in code page 936, as an editor on a Chinese Windows saves it.
+void save_in_gbk(const QString &path)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const std::wstring text = QString::fromUtf8(file.readAll()).toStdWString();
+    QByteArray bytes(int(text.size()) * 2, '\0');
+    bytes.resize(WideCharToMultiByte(936, 0, text.data(), int(text.size()), bytes.data(),
+                                     bytes.size(), nullptr, nullptr));
+    QVERIFY(file.resize(0) && file.write(bytes) == bytes.size());
+}
+
 void test_windows_paths::companion_and_image_paths()
 {
     upgrade_fixture f;
     f.package = release;
     stdout_capture capture;
-    QVERIFY(f.prepare(upgrade_fixture::three_files()));
+    // The first image has a Chinese name, listed in a config saved in GBK.
+    package_contents contents = upgrade_fixture::three_files();
+    contents.files[0].name = QString::fromUtf8("镜像0.bin");
+    QVERIFY(f.write_package(contents));
+    save_in_gbk("config");
+    QVERIFY(f.start_sensor({}));
+    f.connect_to("127.0.0.1");
     QCOMPARE(f.catcher.texts, QStringList());
     QCOMPARE(dialog_probe::package_dir(*f.dialog), QString("C:\\pkg\\release"));
 
@@ -55,30 +74,40 @@ void test_windows_paths::companion_and_image_paths()
     // The readers open what was typed, joined with "\"; the images their listed names.
     for (const char *line :
          {"file: C:/pkg/release\\updatelist\n", "file: C:/pkg/release\\version\n",
-          "file: C:\\pkg\\release\\image0.bin\n"})
+          "file: C:\\pkg\\release\\镜像0.bin\n"})
         QVERIFY2(console.contains(line), console.constData());
 }
 
-void test_windows_paths::console_reads_the_lines_as_written()
+void test_windows_paths::console_shows_the_session()
 {
-    // What the console shows of the cipher's Chinese line: its bytes decoded in the
-    // console's output code page, as the tool sets it at start.
-    QCOMPARE(GetACP(), UINT(CP_UTF8));
-    // A console of its own, as the tool has when started; the test may run without one.
-    FreeConsole();
-    QVERIFY(AllocConsole());
-    use_process_code_page_on_console();
-    const UINT console_page = GetConsoleOutputCP();
-    QCOMPARE(console_page, GetACP());
+    // Started without a console window (a script's "> log.txt 2>&1"), or from a console
+    // showing GBK: Qt's messages and the cipher's lines reach standard error and output
+    // in order, in the console's code page, and the console gets its code page back.
+    const QString message = QString::fromUtf8("错误: 配置文件打开失败!");
+    const QString path = QString::fromUtf8("C:\\pkg\\镜像.bin");
+    const QString session = QString::fromUtf8("参数非法\n") + message +
+                            "\ncmd: decry\nfile: " + path + "\nfile open fail.\n";
+    for (const UINT page : {0u, 936u}) {
+        FreeConsole();
+        QVERIFY(page == 0 || (AllocConsole() && SetConsoleOutputCP(page)));
+        const QtMessageHandler qtest_handler = qInstallMessageHandler(nullptr);
+        set_up_console();
+        const UINT shown_page = GetConsoleOutputCP(); // 0 (CP_ACP) without a console
+        stdout_capture capture(true);
+        unsigned char *plain = nullptr;
+        crypt_file(nullptr, "version", &plain);
+        qDebug().noquote() << message;
+        crypt_file("decry", path.toLocal8Bit().constData(), &plain);
+        const QByteArray bytes = capture.take();
+        qInstallMessageHandler(qtest_handler);
+        restore_console();
+        QCOMPARE(GetConsoleOutputCP(), page);
 
-    unsigned char *plain = nullptr;
-    stdout_capture capture;
-    QCOMPARE(crypt_file(nullptr, "version", &plain), 1);
-    const QByteArray bytes = capture.take();
-    wchar_t shown[64] = {};
-    const int length = MultiByteToWideChar(console_page, MB_ERR_INVALID_CHARS, bytes.constData(),
-                                           bytes.size(), shown, 63);
-    QCOMPARE(QString::fromWCharArray(shown, length), QString::fromUtf8("参数非法\n"));
+        wchar_t shown[256] = {};
+        const int length = MultiByteToWideChar(shown_page, MB_ERR_INVALID_CHARS, bytes.constData(),
+                                               bytes.size(), shown, 255);
+        QCOMPARE(QString::fromWCharArray(shown, length), session);
+    }
 }
 
 QTEST_MAIN(test_windows_paths)

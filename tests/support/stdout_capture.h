@@ -12,21 +12,23 @@
 #include <unistd.h>
 #endif
 
-// Everything written to standard output while it lives, byte for byte,
-// readable once with take().
+// Everything written to standard output, and with_stderr standard error too (as "2>&1"),
+// while it lives, byte for byte, readable once with take().
 class stdout_capture
 {
 public:
-    stdout_capture()
+    explicit stdout_capture(bool with_stderr = false) : last_fd(with_stderr ? 2 : 1)
     {
         file.open();
-        fflush(stdout);
-        saved = dup(1);
-        dup2(file.handle(), 1);
+        fflush(nullptr);
+        for (int fd = 1; fd <= last_fd; ++fd) {
+            saved[fd] = dup(fd);
+            dup2(file.handle(), fd);
 #ifdef _WIN32
-        // The bytes the program writes, without the C runtime's "\n" to "\r\n" turn.
-        saved_mode = _setmode(1, _O_BINARY);
+            // The bytes the program writes, without the C runtime's "\n" to "\r\n" turn.
+            saved_mode[fd] = _setmode(fd, _O_BINARY);
 #endif
+        }
     }
     ~stdout_capture()
     {
@@ -42,19 +44,22 @@ public:
 private:
     void restore()
     {
-        if (saved < 0)
+        if (saved[1] < 0)
             return;
-        fflush(stdout);
+        fflush(nullptr);
+        for (int fd = 1; fd <= last_fd; ++fd) {
 #ifdef _WIN32
-        _setmode(1, saved_mode);
+            _setmode(fd, saved_mode[fd]);
 #endif
-        dup2(saved, 1);
-        close(saved);
-        saved = -1;
+            dup2(saved[fd], fd);
+            close(saved[fd]);
+            saved[fd] = -1;
+        }
     }
     QTemporaryFile file;
-    int saved = -1;
-    [[maybe_unused]] int saved_mode = 0;
+    const int last_fd;
+    int saved[3] = {-1, -1, -1};
+    [[maybe_unused]] int saved_mode[3] = {};
 };
 
 #endif

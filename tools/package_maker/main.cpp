@@ -12,7 +12,7 @@ namespace
 
 int fail(const QString &message)
 {
-    QTextStream(stderr) << "corvalen-make-package: " << message << Qt::endl;
+    QTextStream(stderr) << "corvalen-make-package: " << message << '\n';
     return 1;
 }
 
@@ -59,6 +59,6 @@ int main(int argc, char *argv[])
     if (!make_package(parser.value(out), contents, parser.value(config), parser.isSet(force),
                       &error))
         return fail(error);
-    QTextStream(stdout) << "package written to " << parser.value(out) << Qt::endl;
+    QTextStream(stdout) << "package written to " << parser.value(out) << '\n';
     return 0;
 }

@@ -103,7 +103,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     QTextStream out(stdout);
-    out << "simulated sensor on " << where << sensor.port() << Qt::endl;
+    out << "simulated sensor on " << where << sensor.port() << '\n';
+    out.flush();
 
     // Report what arrived, once a second.
     int frames_seen = 0, images_seen = 0;
@@ -111,12 +112,13 @@ int main(int argc, char *argv[])
     QObject::connect(&report, &QTimer::timeout, [&] {
         const QList<QByteArray> commands = sensor.commands();
         for (; frames_seen < commands.size(); ++frames_seen)
-            out << "frame: " << commands[frames_seen] << Qt::endl;
+            out << "frame: " << commands[frames_seen] << '\n';
         const QList<received_image> images = sensor.images();
         for (; images_seen < images.size(); ++images_seen)
             out << "image: " << images[images_seen].name << " format " << images[images_seen].format
                 << ", " << images[images_seen].data.size() << " of "
-                << images[images_seen].announced << " bytes" << Qt::endl;
+                << images[images_seen].announced << " bytes\n";
+        out.flush();
     });
     report.start(200);
     return app.exec();

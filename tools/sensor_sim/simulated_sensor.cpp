@@ -4,9 +4,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 
 #include "sensor_link.h"
 
@@ -56,10 +58,14 @@ simulated_sensor::simulated_sensor(const sensor_config &config, quint16 port,
 
 quint16 simulated_sensor::listen_in_thread()
 {
+    // A queued call and a wait: invokeMethod takes a functor only from Qt 5.10 on.
     quint16 bound = 0;
-    QMetaObject::invokeMethod(
-        worker, [this, &bound] { bound = worker->listen(listening_address, requested_port); },
-        Qt::BlockingQueuedConnection);
+    QSemaphore done;
+    QTimer::singleShot(0, worker, [this, &bound, &done] {
+        bound = worker->listen(listening_address, requested_port);
+        done.release();
+    });
+    done.acquire();
     return bound;
 }
 
