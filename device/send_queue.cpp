@@ -1,8 +1,17 @@
+#ifdef _WIN32
+// The TCP state query came with Windows 10 1703; the tool needs 1903 anyway.
+#undef _WIN32_WINNT
+#undef NTDDI_VERSION
+#define _WIN32_WINNT 0x0A00
+#define NTDDI_VERSION 0x0A000003
+#endif
+
 #include "device/send_queue.h"
 
 #ifdef Q_OS_WIN
-#include <mstcpip.h>
 #include <winsock2.h>
+// After winsock2.h, which declares what it uses.
+#include <mstcpip.h>
 #else
 #include <linux/sockios.h>
 #include <netinet/in.h>
@@ -41,7 +50,7 @@ qint64 bytes_not_taken(const QAbstractSocket &socket)
     if (WSAIoctl(SOCKET(socket.socketDescriptor()), SIO_TCP_INFO, &version, sizeof version, &info,
                  sizeof info, &returned, nullptr, nullptr) != 0)
         return 0;
-    if (info.State != TcpConnectionStateEstablished)
+    if (info.State != TCPSTATE_ESTABLISHED)
         return -1;
     return info.BytesInFlight;
 #else

@@ -135,7 +135,7 @@ private:
     QElapsedTimer clock;
 
 public:
-    bool stopped = false; // the observer interrupted the image
+    bool stopped = false; // the observer interrupted the image: the run ends, not fails
 };
 
 // Ends a run between its steps: the link is closed as after a failure.
