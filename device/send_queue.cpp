@@ -19,23 +19,19 @@
 #include <sys/ioctl.h>
 #endif
 
-namespace
-{
-
-const int send_buffer_bytes = 128 * 1024;
-
-} // namespace
-
 void limit_send_queue(QAbstractSocket &socket)
 {
 #ifdef Q_OS_WIN
-    // Qt leaves the send buffer of a Windows socket to the system's own sizing, which may
-    // queue seconds of a slow link; the system takes the size when asked directly.
-    const int size = send_buffer_bytes;
+    // Windows tells only what is in flight, if anything (not before Windows 10 1703, nor under
+    // wine): what waits unsent is kept to what any link drains well within one reply wait. Qt
+    // leaves a Windows socket's send buffer to the system's own sizing; asked directly, the
+    // system takes the size.
+    const int size = 4 * 1024;
     setsockopt(SOCKET(socket.socketDescriptor()), SOL_SOCKET, SO_SNDBUF,
                reinterpret_cast<const char *>(&size), sizeof size);
 #else
-    socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, send_buffer_bytes);
+    // Linux tells exactly what the sensor has not taken, so the queue may keep a fast link busy.
+    socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 128 * 1024);
 #endif
 }
 

@@ -99,7 +99,7 @@ struct fleet_site {
     void launch_with(const QStringList &arguments)
     {
         program.setProcessChannelMode(QProcess::MergedChannels);
-        program.start(CORVALEN_PATH, arguments);
+        program.start(QCoreApplication::applicationDirPath() + "/" CORVALEN_PATH, arguments);
     }
 
     // The exit code, or -1 when the program hung or crashed.
