@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QRunnable>
+#include <QThread>
 #include <QThreadPool>
 #include <QtGlobal>
 #include <cstdio>
@@ -22,12 +23,12 @@ namespace
 const qint64 progress_interval_ms = 1000;
 
 fleet_report *report = nullptr;
-// The sensor a worker thread serves: its console lines carry the address.
-thread_local QString thread_sensor;
 
+// A worker thread is named after the sensor it serves, whose console lines carry the address.
 void prefixed_message(QtMsgType, const QMessageLogContext &, const QString &text)
 {
-    const QString line = thread_sensor.isEmpty() ? text : thread_sensor + ": " + text;
+    const QString sensor = QThread::currentThread()->objectName();
+    const QString line = sensor.isEmpty() ? text : sensor + ": " + text;
     if (report)
         report->line(line);
     else
@@ -72,10 +73,10 @@ public:
             report->finished(never_dialled(task));
             return;
         }
-        thread_sensor = task.address;
+        QThread::currentThread()->setObjectName(task.address);
         progress_lines progress(task);
         report->finished(upgrade_sensor(task, progress));
-        thread_sensor.clear();
+        QThread::currentThread()->setObjectName(QString());
     }
 
 private:
