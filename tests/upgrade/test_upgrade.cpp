@@ -429,7 +429,10 @@ void test_upgrade::slow_links()
     QVERIFY(f.dialog->isVisible());
     // The window kept painting through the transfer: a frozen one pauses for all of it.
     QVERIFY2(paints > took / 1000, qPrintable(QString::number(paints)));
-    QVERIFY2(longest_pause < 1000, qPrintable(QString::number(longest_pause)));
+    // The acknowledgement wait after the image blocks the window while the sensor reads what
+    // it and the system still hold: at 10 kB/s up to two seconds where the system cannot tell.
+    const qint64 ack_wait_ms = qMax<qint64>(1000, 20000 * 1000 / bytes_per_second);
+    QVERIFY2(longest_pause < ack_wait_ms, qPrintable(QString::number(longest_pause)));
     // The Status cell fills while its text stays "upgrading"; the title leads with the run's
     // share, the form's title again once the run is over. A stalled row keeps its bar.
     for (int i = 0; i < seen.size(); ++i) {
