@@ -44,25 +44,13 @@ void Dialog::init_dialog()
 
 void Dialog::on_pushButton_connect_clicked()
 {
-    const QString address = ui->lineEdit_ip->text();
-    const QString refused = dial_sensor(*device, address);
-    if (!refused.isEmpty()) {
-        show_error(refused);
-        return;
-    }
-    device_version = get_lidar_version();
-    if (device_version.isEmpty())
-        show_error("error: get Lidar version fail");
-    else
+    const connect_outcome outcome = connect_sensor(*device, ui->lineEdit_ip->text());
+    // A link opened anew replaces the version, with nothing when its log named none.
+    if (outcome.connected)
+        device_version = outcome.version;
+    show_errors(outcome.messages);
+    if (!outcome.version.isEmpty())
         ui->lineEdit_old_version->setText(device_version);
-}
-
-QString Dialog::get_lidar_version()
-{
-    QStringList messages;
-    const QString version = query_lidar_version(*device, messages);
-    show_errors(messages);
-    return version;
 }
 
 void Dialog::on_lineEdit_ip_returnPressed()

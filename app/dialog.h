@@ -27,7 +27,6 @@ public:
     static void use_high_dpi_scaling();
 
     void refresh_file_list(const QString &dir);
-    QString get_lidar_version();
     QList<QStringList> read_update_list(const QString &path);
     QString read_version_file(const QString &path);
 

@@ -59,13 +59,7 @@ QString version_in_log(QAbstractSocket &device)
     return version;
 }
 
-} // namespace
-
-QString invalid_address_message()
-{
-    return address_message;
-}
-
+// Whether the address may be dialled: the failure's message, or empty.
 QString dial_sensor(tcp_device &device, const QString &address)
 {
     if (!is_valid_ipv4_text(address))
@@ -82,6 +76,7 @@ QString dial_sensor(tcp_device &device, const QString &address)
     return {};
 }
 
+// The version in the connected sensor's log; empty, with the messages appended, when none.
 QString query_lidar_version(tcp_device &device, QStringList &messages)
 {
     const QString failure =
@@ -93,6 +88,13 @@ QString query_lidar_version(tcp_device &device, QStringList &messages)
     if (version.isEmpty())
         device.abort();
     return version;
+}
+
+} // namespace
+
+QString invalid_address_message()
+{
+    return address_message;
 }
 
 connect_outcome connect_sensor(tcp_device &device, const QString &address)

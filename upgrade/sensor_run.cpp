@@ -86,22 +86,26 @@ void dial_and_send(const sensor_task &task, upgrade_observer &observer, sensor_r
     hang_up(device);
 }
 
-} // namespace
-
-sensor_record never_dialled(const sensor_task &task)
+sensor_record record_of(const sensor_task &task, sensor_record::result_kind result)
 {
     sensor_record record;
     record.address = task.address;
     record.new_version = task.package_version;
-    record.result = sensor_record::interrupted;
+    record.result = result;
     record.started = QDateTime::currentDateTimeUtc();
     return record;
 }
 
+} // namespace
+
+sensor_record never_dialled(const sensor_task &task)
+{
+    return record_of(task, sensor_record::interrupted);
+}
+
 sensor_record upgrade_sensor(const sensor_task &task, upgrade_observer &observer)
 {
-    sensor_record record = never_dialled(task);
-    record.result = sensor_record::failed;
+    sensor_record record = record_of(task, sensor_record::failed);
     QElapsedTimer clock;
     clock.start();
     dial_and_send(task, observer, record);
