@@ -43,10 +43,12 @@ public:
             return unsent;
         qDebug() << "\t--ok";
         qDebug() << "upgrade" << entry.path;
-        const QString unacknowledged =
-            device_failure(device.recv_ack(4, 0), "rror: Lidar not prepared!");
-        if (!unacknowledged.isEmpty())
-            return unacknowledged;
+        // The link was up for the whole image: lost by now, whenever the loss was noticed, it
+        // is the sensor not acknowledging the image.
+        if (device.recv_ack(4, 0) != 0) {
+            device.abort();
+            return "rror: Lidar not prepared!";
+        }
         qDebug() << "\t--ok";
         sent.name = file_name;
         sent.bytes = length;

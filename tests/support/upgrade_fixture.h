@@ -62,13 +62,18 @@ struct upgrade_fixture {
         return sensor->wait_listening();
     }
 
-    // Opens the window, presses "connect" with the address and picks the package.
-    void connect_to(const QString &address)
+    // Opens the window, presses "connect" with the address and picks the package; returns how
+    // long the press took.
+    qint64 connect_to(const QString &address)
     {
         dialog = std::make_unique<Dialog>();
         widget<QLineEdit>("lineEdit_ip")->setText(address);
+        QElapsedTimer timer;
+        timer.start();
         widget<QPushButton>("pushButton_connect")->click();
+        const qint64 took = timer.elapsed();
         widget<QLineEdit>("lineEdit_input_directry")->setText(package);
+        return took;
     }
 
     // Presses "Upgrade", then lets the last frames reach the sensor; returns
