@@ -18,8 +18,7 @@ void write_message_line(QtMsgType type, const QMessageLogContext &context, const
     const QString line = qFormatLogMessage(type, context, message);
     if (line.isNull())
         return;
-    fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-    fflush(stderr);
+    write_error_line(line);
     if (type == QtFatalMsg)
         restore_console();
 }
@@ -55,6 +54,12 @@ void set_up_console()
 #ifdef Q_OS_WIN
     use_process_code_page_on_console();
 #endif
+}
+
+void write_error_line(const QString &text)
+{
+    fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    fflush(stderr);
 }
 
 void restore_console()

@@ -10,6 +10,9 @@
 // the lines in the process's code page until the tool exits.
 void set_up_console();
 
+// Writes a line to standard error at once.
+void write_error_line(const QString &text);
+
 // Gives the console back the code page it had before set_up_console.
 void restore_console();
 

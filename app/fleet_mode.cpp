@@ -8,6 +8,7 @@
 #include <QtGlobal>
 #include <cstdio>
 
+#include "app/console.h"
 #include "app/fleet_options.h"
 #include "app/fleet_report.h"
 #include "app/interrupts.h"

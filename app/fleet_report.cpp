@@ -4,7 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutexLocker>
-#include <cstdio>
+
+#include "app/console.h"
 
 namespace
 {
@@ -36,12 +37,6 @@ QString result_line(const sensor_record &record)
 }
 
 } // namespace
-
-void write_error_line(const QString &text)
-{
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-    std::fflush(stderr);
-}
 
 QByteArray record_line(const sensor_record &record)
 {

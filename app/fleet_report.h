@@ -33,7 +33,4 @@ private:
     QVector<sensor_record> records;
 };
 
-// Writes a line to standard error at once.
-void write_error_line(const QString &text);
-
 #endif

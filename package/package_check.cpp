@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <memory>
 
+#include "app/paths.h"
 #include "cipher/crypt_file.h"
 #include "package/package_file.h"
 #include "package/update_list.h"
@@ -72,7 +73,7 @@ check_result check_package(const QString &dir, const QVector<file_info *> &setti
         return check_result::failed((version ? QString() : version.failure + "\n") +
                                     invalid_version_message(package.version));
     for (const file_info *entry : settings) {
-        const QString path = package.dir + QDir::separator() + entry->get_name();
+        const QString path = join_path(package.dir, entry->get_name());
         const read_result<checked_file> file = check_file(path, package.dir, entry->get_format());
         if (!file)
             return check_result::failed(file.failure);
