@@ -2,7 +2,7 @@
 
 #include "app/console.h"
 #include "app/dialog.h"
-#include "app/fleet_mode.h"
+#include "fleet/fleet_mode.h"
 
 int main(int argc, char *argv[])
 {

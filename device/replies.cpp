@@ -46,6 +46,16 @@ bool is_valid_ipv4_text(const QString &text)
     return true;
 }
 
+quint32 ipv4_of(const QString &text)
+{
+    if (!is_valid_ipv4_text(text))
+        return 0;
+    quint32 address = 0;
+    for (const QString &part : text.split('.'))
+        address = address << 8 | part.toUInt(nullptr, 10);
+    return address;
+}
+
 int ack_value(const QByteArray &reply)
 {
     return reply.toInt(nullptr, 10);

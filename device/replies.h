@@ -7,6 +7,10 @@
 // Four dot-separated decimal numbers of 0 to 255, ASCII digits only.
 bool is_valid_ipv4_text(const QString &text);
 
+// The address such a text names, its four numbers read as decimal whatever their leading
+// zeros (the system's resolver would read "010" as octal); 0 when the text is not valid.
+quint32 ipv4_of(const QString &text);
+
 // An acknowledgement read as a decimal number; anything else counts as 0.
 int ack_value(const QByteArray &reply);
 

@@ -1,5 +1,6 @@
 #include "device/sensor_connect.h"
 
+#include <QHostAddress>
 #include <QtDebug>
 
 #include "device/device_result.h"
@@ -67,8 +68,8 @@ QString dial_sensor(tcp_device &device, const QString &address)
     if (device.state() == QAbstractSocket::ConnectedState)
         return "Lidar is already connected, don't repeat";
     device.abort();
-    device.connectToHost(address, sensor_port, QIODevice::ReadWrite,
-                         QAbstractSocket::AnyIPProtocol);
+    device.connectToHost(QHostAddress(ipv4_of(address)).toString(), sensor_port,
+                         QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
     if (!device.waitForConnected(connect_wait_ms)) {
         device.close();
         return "error: connect DAE failed with IP " + address + "!";

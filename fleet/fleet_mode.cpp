@@ -1,4 +1,4 @@
-#include "app/fleet_mode.h"
+#include "fleet/fleet_mode.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -9,10 +9,10 @@
 #include <cstdio>
 
 #include "app/console.h"
-#include "app/fleet_options.h"
-#include "app/fleet_report.h"
-#include "app/interrupts.h"
 #include "device/tcp_device.h"
+#include "fleet/fleet_options.h"
+#include "fleet/fleet_report.h"
+#include "fleet/interrupts.h"
 #include "package/package_check.h"
 #include "package/package_file.h"
 #include "package/settings_reader.h"

@@ -1,4 +1,4 @@
-#include "app/fleet_options.h"
+#include "fleet/fleet_options.h"
 
 #include <QCommandLineParser>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/interrupts.h"
+#include "fleet/interrupts.h"
 
 #include <QtGlobal>
 #include <atomic>
