@@ -1,10 +1,7 @@
 #include "fleet/fleet_mode.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QRunnable>
 #include <QThread>
-#include <QThreadPool>
 #include <QtGlobal>
 #include <cstdio>
 
@@ -12,6 +9,7 @@
 #include "device/tcp_device.h"
 #include "fleet/fleet_options.h"
 #include "fleet/fleet_report.h"
+#include "fleet/fleet_schedule.h"
 #include "fleet/interrupts.h"
 #include "package/package_check.h"
 #include "package/package_file.h"
@@ -20,8 +18,6 @@
 
 namespace
 {
-
-const qint64 progress_interval_ms = 1000;
 
 fleet_report *report = nullptr;
 
@@ -35,54 +31,6 @@ void prefixed_message(QtMsgType, const QMessageLogContext &, const QString &text
     else
         write_error_line(line);
 }
-
-// Shows one sensor's images as they stream, at most once a second.
-class progress_lines : public upgrade_observer
-{
-public:
-    explicit progress_lines(const sensor_task &task) : task(task) {}
-    void image_started(int) override
-    {
-        image_clock.start();
-        shown.start();
-    }
-    void image_progress(int index, qint64 taken, qint64 total) override
-    {
-        if (shown.elapsed() < progress_interval_ms)
-            return;
-        shown.restart();
-        const double seconds = qMax<qint64>(1, image_clock.elapsed()) / 1000.0;
-        report->line(QString("%1: %2 %3 % %4 MB/s")
-                         .arg(task.address, bare_name(task.plan.files[index].path))
-                         .arg(total > 0 ? 100 * taken / total : 100)
-                         .arg(taken / seconds / 1e6, 0, 'f', 2));
-    }
-    bool interrupted() override { return interrupts_so_far() >= 2; }
-
-private:
-    const sensor_task &task;
-    QElapsedTimer image_clock, shown;
-};
-
-class sensor_job : public QRunnable
-{
-public:
-    explicit sensor_job(const sensor_task &task) : task(task) {}
-    void run() override
-    {
-        if (interrupts_so_far() >= 1) {
-            report->finished(never_dialled(task));
-            return;
-        }
-        QThread::currentThread()->setObjectName(task.address);
-        progress_lines progress(task);
-        report->finished(upgrade_sensor(task, progress));
-        QThread::currentThread()->setObjectName(QString());
-    }
-
-private:
-    const sensor_task task;
-};
 
 upgrade_plan plan_of(const checked_package &package)
 {
@@ -130,13 +78,12 @@ int upgrade_fleet(const fleet_options &options, const checked_package &package)
     // Qt registers a socket's types when the first one is made; making it here keeps the
     // workers from racing to do so.
     delete new tcp_device;
-    QThreadPool pool;
-    pool.setMaxThreadCount(options.jobs);
     const upgrade_plan plan = plan_of(package);
+    QVector<sensor_task> tasks;
     for (const QString &address : options.addresses)
-        pool.start(new sensor_job({address, package.version, package.update_list, plan,
-                                   options.allow_downgrade, options.reinstall}));
-    pool.waitForDone();
+        tasks.append({address, package.version, package.update_list, plan, options.allow_downgrade,
+                      options.reinstall, options.verify_seconds});
+    run_fleet_schedule(tasks, {options.jobs, options.canary, options.max_failures}, lines);
     const bool all_good = lines.summarise();
     report = nullptr;
     interrupts_handled();

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTextStream>
+#include <utility>
 
 #include "app/paths.h"
 #include "device/replies.h"
@@ -18,7 +19,8 @@ const char *const usage =
     "Usage:\n"
     "  corvalen                  open the window\n"
     "  corvalen --package DIR [--config FILE] [--jobs N] [--record FILE]\n"
-    "           [--allow-downgrade] [--reinstall] [--sensors FILE] [ADDRESS...]\n"
+    "           [--allow-downgrade] [--reinstall] [--verify SECONDS] [--canary N]\n"
+    "           [--max-failures N] [--sensors FILE] [ADDRESS...]\n"
     "  corvalen --inspect DIR [--config FILE]\n"
     "  corvalen --help | --version\n"
     "\n"
@@ -32,22 +34,30 @@ const char *const usage =
     "  --inspect DIR      print the package as the upgrade sees it; dial nothing\n"
     "  --config FILE      the settings file naming the package files (default: config in\n"
     "                     the working directory)\n"
-    "  --jobs N           upgrade up to N sensors at a time (default 8)\n"
+    "  --jobs N           stream images to up to N sensors at a time (default 8); the\n"
+    "                     versions of the sensors ahead are read meanwhile\n"
     "  --record FILE      append one JSON line per sensor as it ends: address, old_version,\n"
-    "                     new_version, result (upgraded, skipped, failed, interrupted),\n"
-    "                     message, files (name, bytes, sha256, seconds), started, seconds\n"
+    "                     new_version, result (upgraded, skipped, failed, interrupted,\n"
+    "                     not_started), message, files (name, bytes, sha256, seconds),\n"
+    "                     started, seconds, verified_version\n"
     "  --allow-downgrade  also send the package to sensors with a newer version\n"
     "  --reinstall        also send it to sensors that already have its version\n"
+    "  --verify SECONDS   after \"shutdown\", wait up to SECONDS for the sensor to come back\n"
+    "                     and read its version: upgraded only when it runs the package's\n"
+    "                     version\n"
+    "  --canary N         upgrade the first N sensors alone; the rest start only when all N\n"
+    "                     were upgraded\n"
+    "  --max-failures N   dial no further sensor once N sensors have failed\n"
     "  --sensors FILE     more addresses, one a line; '#' starts a comment\n"
     "  --help             this text\n"
     "  --version          the tool's version\n"
     "\n"
     "Progress goes to standard error, one line per sensor and step, and a summary at the end.\n"
-    "Ctrl+C once: no further sensor is dialled, running ones finish. Twice: running ones are\n"
+    "Ctrl+C once: no further image starts, running ones finish. Twice: running ones are\n"
     "stopped and recorded as interrupted.\n"
     "\n"
-    "Exit status: 0 every sensor upgraded or skipped, 1 at least one failed or was\n"
-    "interrupted, 2 bad arguments or a broken package (nothing dialled).\n";
+    "Exit status: 0 every sensor upgraded or skipped, 1 at least one failed, was\n"
+    "interrupted or not started, 2 bad arguments or a broken package (nothing dialled).\n";
 
 // The addresses of a sensors file: one a line, "#" comments and blank lines skipped.
 options_result read_sensors(const QString &path, fleet_options options)
@@ -75,12 +85,26 @@ options_result check_addresses(const fleet_options &options)
     return options_result::ok(options);
 }
 
+// A whole number of at least 1, when the option is given; false when it is not such a number.
+bool read_count(const QCommandLineParser &parser, const QString &name, int &count)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool number = false;
+    count = parser.value(name).toInt(&number);
+    return number && count >= 1;
+}
+
 options_result upgrade_options(const QCommandLineParser &parser, fleet_options options)
 {
-    bool number = false;
-    options.jobs = parser.value("jobs").toInt(&number);
-    if (!number || options.jobs < 1)
-        return options_result::failed("error: --jobs takes a whole number of at least 1!");
+    const std::pair<const char *, int *> counts[] = {{"jobs", &options.jobs},
+                                                     {"verify", &options.verify_seconds},
+                                                     {"canary", &options.canary},
+                                                     {"max-failures", &options.max_failures}};
+    for (const auto &count : counts)
+        if (!read_count(parser, count.first, *count.second))
+            return options_result::failed(
+                QString("error: --%1 takes a whole number of at least 1!").arg(count.first));
     options.record = parser.value("record");
     options.allow_downgrade = parser.isSet("allow-downgrade");
     options.reinstall = parser.isSet("reinstall");
@@ -107,11 +131,14 @@ options_result parse_fleet_options(const QStringList &arguments)
     parser.addOptions({{"package", "", "DIR"},
                        {"inspect", "", "DIR"},
                        {"config", "", "FILE", join_path(QDir::currentPath(), "config")},
-                       {"jobs", "", "N", "8"},
+                       {"jobs", "", "N"},
                        {"record", "", "FILE"},
                        {"allow-downgrade", ""},
                        {"reinstall", ""},
                        {"sensors", "", "FILE"},
+                       {"verify", "", "SECONDS"},
+                       {"canary", "", "N"},
+                       {"max-failures", "", "N"},
                        {"help", ""},
                        {"version", ""}});
     if (!parser.parse(arguments))

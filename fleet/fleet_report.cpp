@@ -10,7 +10,7 @@
 namespace
 {
 
-const char *const result_names[] = {"upgraded", "skipped", "failed", "interrupted"};
+const char *const result_names[] = {"upgraded", "skipped", "failed", "interrupted", "not_started"};
 
 QJsonObject file_object(const sent_file &file)
 {
@@ -50,7 +50,10 @@ QByteArray record_line(const sensor_record &record)
                              {"message", record.message},
                              {"files", files},
                              {"started", record.started.toString(Qt::ISODate)},
-                             {"seconds", record.seconds}};
+                             {"seconds", record.seconds},
+                             {"verified_version", record.verified_version.isEmpty()
+                                                      ? QJsonValue()
+                                                      : QJsonValue(record.verified_version)}};
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 

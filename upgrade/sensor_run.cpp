@@ -1,15 +1,17 @@
 #include "upgrade/sensor_run.h"
 
-#include <QElapsedTimer>
+#include <QThread>
 
 #include "device/sensor_connect.h"
-#include "device/tcp_device.h"
 #include "upgrade/version_gate.h"
 
 namespace
 {
 
 const int goodbye_wait_ms = 3000;
+// After "shutdown" the sensor restarts: how often it is dialled until it is back.
+const qint64 verify_attempt_ms = 2000;
+const qint64 pause_step_ms = 100;
 
 // Records what the observer sees of the run: the files the sensor acknowledged.
 class recording_observer : public upgrade_observer
@@ -57,58 +59,107 @@ void hang_up(tcp_device &device)
     device.abort();
 }
 
-void dial_and_send(const sensor_task &task, upgrade_observer &observer, sensor_record &record)
+// Sleeps until the clock shows ms, unless the observer interrupts first: then false.
+bool pause_until(const QElapsedTimer &clock, qint64 ms, upgrade_observer &observer)
 {
-    tcp_device device;
-    const connect_outcome link = connect_sensor(device, task.address);
-    record.old_version = link.version;
-    if (!link.messages.isEmpty()) {
-        record.message = link.messages.join('\n');
-        return;
+    while (clock.elapsed() < ms) {
+        if (observer.interrupted())
+            return false;
+        QThread::msleep(ulong(qMin<qint64>(pause_step_ms, ms - clock.elapsed())));
     }
-    if (link.version == task.package_version && !task.reinstall) {
-        record.result = sensor_record::skipped;
-        hang_up(device);
-        return;
-    }
-    record.message = refusal(task, link.version);
-    if (!record.message.isEmpty()) {
-        hang_up(device);
-        return;
-    }
-    recording_observer recording(observer, record.files);
-    const upgrade_outcome outcome = run_upgrade(device, task.plan, recording);
-    record.result = outcome.result == upgrade_outcome::done          ? sensor_record::upgraded
-                    : outcome.result == upgrade_outcome::interrupted ? sensor_record::interrupted
-                                                                     : sensor_record::failed;
-    if (outcome.result == upgrade_outcome::failed)
-        record.message = outcome.message;
-    hang_up(device);
+    return !observer.interrupted();
 }
 
-sensor_record record_of(const sensor_task &task, sensor_record::result_kind result)
+} // namespace
+
+sensor_record unstarted_record(const sensor_task &task, sensor_record::result_kind result,
+                               const QString &message)
 {
     sensor_record record;
     record.address = task.address;
     record.new_version = task.package_version;
     record.result = result;
+    record.message = message;
     record.started = QDateTime::currentDateTimeUtc();
     return record;
 }
 
-} // namespace
-
-sensor_record never_dialled(const sensor_task &task)
+sensor_run::sensor_run(const sensor_task &task)
+    : task(task), record(unstarted_record(task, sensor_record::failed))
 {
-    return record_of(task, sensor_record::interrupted);
+    clock.start();
 }
 
-sensor_record upgrade_sensor(const sensor_task &task, upgrade_observer &observer)
+bool sensor_run::open()
 {
-    sensor_record record = record_of(task, sensor_record::failed);
-    QElapsedTimer clock;
-    clock.start();
-    dial_and_send(task, observer, record);
+    const connect_outcome link = connect_sensor(device, task.address);
+    record.old_version = link.version;
+    if (!link.messages.isEmpty()) {
+        record.message = link.messages.join('\n');
+        return false;
+    }
+    if (link.version == task.package_version && !task.reinstall) {
+        record.result = sensor_record::skipped;
+        return false;
+    }
+    record.message = refusal(task, link.version);
+    return record.message.isEmpty();
+}
+
+void sensor_run::send(upgrade_observer &observer)
+{
+    recording_observer recording(observer, record.files);
+    const upgrade_outcome outcome = run_upgrade(device, task.plan, recording);
+    since_shutdown.start();
+    record.result = outcome.result == upgrade_outcome::done          ? sensor_record::upgraded
+                    : outcome.result == upgrade_outcome::interrupted ? sensor_record::interrupted
+                                                                     : sensor_record::failed;
+    if (outcome.result == upgrade_outcome::failed)
+        record.message = outcome.message;
+}
+
+void sensor_run::withhold(sensor_record::result_kind result, const QString &message)
+{
+    record.result = result;
+    record.message = message;
+}
+
+sensor_record sensor_run::finish(upgrade_observer &observer)
+{
+    hang_up(device);
+    if (record.result == sensor_record::upgraded && task.verify_seconds > 0)
+        verify(observer);
     record.seconds = clock.elapsed() / 1000.0;
     return record;
+}
+
+// The sensor restarts after "shutdown": dials it anew, an attempt at most every few seconds,
+// until it answers with a version or the time allowed since "shutdown" has passed.
+void sensor_run::verify(upgrade_observer &observer)
+{
+    const qint64 limit_ms = qint64(task.verify_seconds) * 1000;
+    for (qint64 due = qMin(verify_attempt_ms, limit_ms);;
+         due = qMin(due + verify_attempt_ms, limit_ms)) {
+        if (!pause_until(since_shutdown, due, observer)) {
+            record.result = sensor_record::interrupted;
+            return;
+        }
+        tcp_device probe;
+        const QString version = connect_sensor(probe, task.address).version;
+        hang_up(probe);
+        if (!version.isEmpty()) {
+            record.verified_version = version;
+            if (version != task.package_version) {
+                record.result = sensor_record::failed;
+                record.message =
+                    "error: sensor restarted with " + version + ", not " + task.package_version;
+            }
+            return;
+        }
+        if (due >= limit_ms || since_shutdown.elapsed() >= limit_ms)
+            break;
+    }
+    record.result = sensor_record::failed;
+    record.message =
+        QString("error: sensor did not come back within %1 s").arg(task.verify_seconds);
 }

@@ -19,7 +19,7 @@
 namespace
 {
 
-enum class fault { none, absent, silent, stall, late_ack, slow };
+enum class fault { none, absent, silent, stall, late_ack, slow, back_new, back_old, gone };
 
 // One sensor of a site and the record line it should end with.
 struct site_sensor {
@@ -27,6 +27,7 @@ struct site_sensor {
     fault kind;
     QString result;
     QString message;
+    QString verified = {}; // the version read after the restart
 };
 using site = QVector<site_sensor>;
 
@@ -45,7 +46,17 @@ QString sha256_hex(const QByteArray &bytes)
 sensor_config config_of(const site_sensor &sensor)
 {
     sensor_config config;
-    config.log = "boot ok\nlidar firmware version " + sensor.version + "\nready\n";
+    const auto log = [](const QByteArray &version) {
+        return "boot ok\nlidar firmware version " + version + "\nready\n";
+    };
+    config.log = log(sensor.version);
+    // Restarts after "shutdown": back within a second, or long after the tool stopped waiting.
+    if (sensor.kind == fault::back_new || sensor.kind == fault::back_old)
+        config.restart_after_ms = 1000;
+    if (sensor.kind == fault::gone)
+        config.restart_after_ms = 60000;
+    if (sensor.kind == fault::back_new)
+        config.log_after_restart = log("c2.0.8");
     config.silent = sensor.kind == fault::silent;
     if (sensor.kind == fault::stall)
         config.stall_after_image_bytes = 10000;
@@ -147,10 +158,16 @@ struct fleet_site {
             QStringList({expected.result, expected.message, "c2.0.8"}));
         QVERIFY(QDateTime::fromString(line["started"].toString(), Qt::ISODate).isValid());
         QVERIFY(line["seconds"].isDouble());
+        QCOMPARE(line["verified_version"],
+                 expected.verified.isEmpty() ? QJsonValue() : QJsonValue(expected.verified));
         const simulated_sensor *sensor = sensors[index].get();
         if (expected.result == "skipped")
             QCOMPARE(sensor->commands(), QList<QByteArray>{"readlog"});
-        if (expected.result != "upgraded") {
+        // Not started: at most its version was read.
+        if (expected.result == "not_started")
+            QVERIFY(!sensor->commands().contains("download"));
+        // A sensor that restarts got the whole package, whatever it said afterwards.
+        if (expected.result != "upgraded" && config_of(expected).restart_after_ms < 0) {
             QVERIFY(!sensor || !sensor->commands().contains("shutdown"));
             return;
         }
@@ -183,6 +200,7 @@ private slots:
     void initTestCase();
     void run_site_data();
     void run_site();
+    void log_read_beside_stream();
     void refused_before_dialling_data();
     void refused_before_dialling();
 };
@@ -219,6 +237,29 @@ void test_fleet::run_site_data()
                 {"c2.0.8", fault::none, "upgraded", ""},
                 {"c2.0.9", fault::none, "upgraded", ""}}
         << QStringList{"--reinstall", "--allow-downgrade", "--jobs", "2"} << 0 << 0;
+    QTest::newRow("verified after restart")
+        << site{{"c2.0.7", fault::back_new, "upgraded", "", "c2.0.8"},
+                {"c2.0.7", fault::back_old, "failed",
+                 "error: sensor restarted with c2.0.7, not c2.0.8", "c2.0.7"},
+                {"c2.0.7", fault::gone, "failed", "error: sensor did not come back within 4 s"}}
+        << QStringList{"--verify", "4"} << 0 << 1;
+    const site_sensor refusing{"c2.0.1", fault::none, "failed", forbidden};
+    const site_sensor good{"c2.0.7", fault::none, "upgraded", ""};
+    const auto stopped = [](const QString &rule) {
+        return site_sensor{"c2.0.7", fault::none, "not_started", "not started: " + rule};
+    };
+    const site_sensor after_canary =
+        stopped("the first 1 sensors (--canary) were not all upgraded");
+    QTest::newRow("canary refused: the rest not started")
+        << site{refusing, after_canary, after_canary} << QStringList{"--canary", "1", "--jobs", "1"}
+        << 0 << 1;
+    QTest::newRow("canaries upgraded: the rest follow")
+        << site{good, good, refusing, good} << QStringList{"--canary", "2", "--jobs", "1"} << 0
+        << 1;
+    const site_sensor after_failures = stopped("2 sensors failed (--max-failures)");
+    QTest::newRow("max failures reached")
+        << site{refusing, good, refusing, after_failures, after_failures}
+        << QStringList{"--max-failures", "2", "--jobs", "1"} << 0 << 1;
 #ifndef Q_OS_WIN
     // The sensors never dialled are "interrupted" too.
     const site_sensor slow{"c2.0.7", fault::slow, "upgraded", ""};
@@ -247,19 +288,36 @@ void test_fleet::run_site()
     QTEST(fleet.finish(), "exit_code");
     const QString output = QString::fromUtf8(fleet.program.readAll());
     QCOMPARE(fleet.record().size(), sensors.size());
-    int dialled = 0;
+    int streamed = 0;
     for (int i = 0; i < sensors.size() && !QTest::currentTestFailed(); ++i) {
-        const bool ran = !fleet.sensors[i] || fleet.sensors[i]->connections() > 0;
-        dialled += ran;
-        fleet.check(i, {sensors[i].version, sensors[i].kind,
-                        ran ? sensors[i].result : "interrupted", sensors[i].message});
+        const simulated_sensor *sensor = fleet.sensors[i].get();
+        // An interrupt ends the links still waiting for a slot too.
+        const bool sent = !sensor || sensor->commands().size() > 1;
+        streamed += sent;
+        site_sensor expected = sensors[i];
+        expected.result = sent || !interrupts ? expected.result : "interrupted";
+        fleet.check(i, expected);
         // Every sensor dialled has lines of its own, prefixed with its address.
         const QString prefix = "^\\W*" + QRegularExpression::escape(address_of(i)) + "\\b";
-        QVERIFY(!ran ||
+        QVERIFY((sensor && sensor->connections() == 0) ||
                 output.contains(QRegularExpression(prefix, QRegularExpression::MultilineOption)));
     }
     if (interrupts)
-        QCOMPARE(dialled, 2);
+        QCOMPARE(streamed, 2);
+}
+
+// With one slot, the next sensor's log is read while the first one's image streams.
+void test_fleet::log_read_beside_stream()
+{
+    fleet_site fleet;
+    QVERIFY(fleet.start(site(2, {"c2.0.7", fault::slow, "upgraded", ""})));
+    fleet.launch({"--jobs", "1"});
+    const simulated_sensor &first = *fleet.sensors[0];
+    QVERIFY(first.wait_until([&] { return first.commands().size() > 1; }, 30000));
+    QCOMPARE(
+        QList<bool>({fleet.sensors[1]->commands().contains("readlog"), first.images().isEmpty()}),
+        QList<bool>({true, true}));
+    QCOMPARE(fleet.finish(), 0);
 }
 
 void test_fleet::refused_before_dialling_data()
