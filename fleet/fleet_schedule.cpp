@@ -108,8 +108,9 @@ private:
                     QString("not started: the first %1 sensors (--canary) were not all upgraded")
                         .arg(rules.canary)};
         if (rules.max_failures > 0 && failures >= rules.max_failures)
-            return {true, sensor_record::not_started,
-                    QString("not started: %1 sensors failed (--max-failures)").arg(failures)};
+            return {
+                true, sensor_record::not_started,
+                QString("not started: %1 sensors failed (--max-failures)").arg(rules.max_failures)};
         return {};
     }
 
