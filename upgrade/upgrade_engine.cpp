@@ -27,20 +27,24 @@ public:
     // The failure's message, or empty once the sensor acknowledged the image.
     QString send(sent_file &sent)
     {
-        clock.start();
         qDebug() << "open file" << entry.path;
         QFile file(entry.path);
-        if (!file.open(QIODevice::ReadOnly))
+        if (!file.open(QIODevice::ReadOnly)) {
+            detail = open_failure_detail(file);
             return "error: file open failed!";
+        }
         qDebug() << "\t--ok";
         const QString refused = announce();
         if (!refused.isEmpty())
             return refused;
         qDebug() << "send file data";
         observer.image_started(index);
+        QElapsedTimer clock;
+        clock.start();
         const QString unsent = send_image(sent.sha256);
         if (!unsent.isEmpty())
             return unsent;
+        sent.seconds = clock.nsecsElapsed() / 1e9;
         qDebug() << "\t--ok";
         qDebug() << "upgrade" << entry.path;
         // The link was up for the whole image: lost by now, whenever the loss was noticed, it
@@ -52,7 +56,6 @@ public:
         qDebug() << "\t--ok";
         sent.name = file_name;
         sent.bytes = length;
-        sent.seconds = clock.elapsed() / 1000.0;
         return {};
     }
 
@@ -106,7 +109,7 @@ private:
                 observer.image_progress(index, taken, length);
                 return !observer.interrupted();
             },
-            hashing ? &hash : nullptr);
+            hashing ? &hash : nullptr, entry.piece_sha256);
         crypt_stream_close(&image);
         if (hashing)
             sha256 = hash.result();
@@ -134,17 +137,17 @@ private:
     upgrade_observer &observer;
     const QString file_name;
     int length = 0;
-    QElapsedTimer clock;
 
 public:
     bool stopped = false; // the observer interrupted the image: the run ends, not fails
+    QString detail;       // what a failure is about, when there is more to say
 };
 
 // Ends a run between its steps: the link is closed as after a failure.
 upgrade_outcome interrupted(tcp_device &device)
 {
     device.abort();
-    return {upgrade_outcome::interrupted, "interrupted"};
+    return {upgrade_outcome::interrupted, "interrupted", {}};
 }
 
 } // namespace
@@ -161,7 +164,7 @@ upgrade_outcome run_upgrade(tcp_device &device, const upgrade_plan &plan,
         if (run.stopped)
             return interrupted(device);
         if (!message.isEmpty())
-            return {upgrade_outcome::failed, message};
+            return {upgrade_outcome::failed, message, run.detail};
         observer.file_finished(index, sent);
     }
     if (observer.interrupted())
