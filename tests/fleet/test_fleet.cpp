@@ -465,18 +465,18 @@ void test_fleet::package_changes_while_sending()
     fleet.sensors[0]->set_config(config);
     fleet.launch({});
     QCOMPARE(fleet.finish(), 1);
-    const QJsonObject line = fleet.record().value(0);
-    QTEST(line["message"].toString(), "message");
-    QFETCH(QString, detail);
-    QVERIFY2(detail.isEmpty() ? line["detail"].isNull()
-                              : line["detail"].toString().contains(detail),
-             qPrintable(line["detail"].toString()));
     const QByteArray received = fleet.sensors[0]->images().value(0).data;
     QVERIFY(received == image.left(received.size()));
     if (changed == "app.bin")
         QVERIFY(received.size() <= changed_at - 32);
     else
         QCOMPARE(received.size(), image.size());
+    const QJsonObject line = fleet.record().value(0);
+    QTEST(line["message"].toString(), "message");
+    QFETCH(QString, detail);
+    QVERIFY2(detail.isEmpty() ? line["detail"].isNull()
+                              : line["detail"].toString().contains(detail),
+             qPrintable(line["detail"].toString()));
 }
 
 QTEST_GUILESS_MAIN(test_fleet)
