@@ -3,9 +3,9 @@
 
 #include <QString>
 
-class QFile;
-
 #include "package/read_result.h"
+
+class QFile;
 
 // An image is decrypted, hashed and sent a piece of this many bytes at a time.
 const int image_piece_size = 64 * 1024;
