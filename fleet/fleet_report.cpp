@@ -1,5 +1,6 @@
 #include "fleet/fleet_report.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -37,12 +38,13 @@ QString result_line(const sensor_record &record)
     return text + QString(" (%1 s)").arg(record.seconds, 0, 'f', 1);
 }
 
-// Whether the file ends in the middle of a line, cut by an earlier run's crash.
+// Whether the file ends in the middle of a line, cut by an earlier run's crash. Only a plain
+// file is looked at: opening a pipe to read could wait for ever.
 bool ends_mid_line(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) && file.size() > 0 && file.seek(file.size() - 1) &&
-           !file.read(1).endsWith('\n');
+    return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) && file.size() > 0 &&
+           file.seek(file.size() - 1) && !file.read(1).endsWith('\n');
 }
 
 } // namespace
