@@ -114,6 +114,11 @@ public:
     QList<received_image> images() const;
     int connections() const;
 
+    // The test's word that the tool has given up (its process ended): from now on every byte
+    // that still reaches a link of the sensor is counted, read or still waiting to be read.
+    void mark_tool_gone();
+    qint64 bytes_after_tool_gone() const;
+
     // Runs the caller's event loop (so the caller's socket sends what it
     // queued) until condition holds or timeout_ms passed; returns the condition.
     // The accessors above are thread-safe and return copies.
@@ -129,6 +134,8 @@ private:
     void record_frame(const QByteArray &frame);
     void record_image(const received_image &image);
     void record_connection();
+    bool tool_gone() const;
+    void record_late_bytes(qint64 count);
     void append_to_record(const QString &file_name, const QByteArray &bytes);
     quint16 listen_in_thread();
 
@@ -138,6 +145,8 @@ private:
     QList<QByteArray> received_frames;
     QList<received_image> received_images;
     int connection_count = 0;
+    bool tool_gone_marked = false;
+    qint64 late_bytes = 0;
     QHostAddress listening_address;
     quint16 requested_port = 0;
     quint16 listening_port = 0;
