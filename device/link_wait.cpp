@@ -25,8 +25,6 @@ bool qt_wait(QAbstractSocket &socket, link_event event, int timeout_ms)
         return socket.waitForConnected(timeout_ms);
     case link_event::ready_read:
         return socket.waitForReadyRead(timeout_ms);
-    case link_event::bytes_written:
-        return socket.waitForBytesWritten(timeout_ms);
     case link_event::disconnected:
         break;
     }
@@ -38,8 +36,7 @@ bool may_come(const QAbstractSocket &socket, link_event event)
 {
     if (event == link_event::disconnected)
         return socket.state() != QAbstractSocket::UnconnectedState;
-    return socket.state() == QAbstractSocket::ConnectedState &&
-           (event != link_event::bytes_written || socket.bytesToWrite() > 0);
+    return socket.state() == QAbstractSocket::ConnectedState;
 }
 
 // Qt's connect wait abandons the attempt when it times out, so it cannot be taken in slices:

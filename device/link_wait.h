@@ -4,7 +4,7 @@
 #include <QAbstractSocket>
 
 // What the tool may wait for on a link.
-enum class link_event { connected, ready_read, bytes_written, disconnected };
+enum class link_event { connected, ready_read, disconnected };
 
 // Makes every wait on every link give up once stop() says so, polling it at least every 100 ms:
 // the fleet mode's links stop at the operator's second interrupt. Called once, before any link

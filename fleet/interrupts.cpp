@@ -44,8 +44,11 @@ void count_interrupts()
 #ifdef Q_OS_WIN
     SetConsoleCtrlHandler(on_console_event, TRUE);
 #else
-    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+    for (const int number : {SIGINT, SIGTERM})
         std::signal(number, on_signal);
+    // Started under nohup, the run is meant to outlive the session.
+    if (std::signal(SIGHUP, on_signal) == SIG_IGN)
+        std::signal(SIGHUP, SIG_IGN);
 #endif
 }
 

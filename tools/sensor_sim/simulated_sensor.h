@@ -25,7 +25,10 @@ enum class ack_mode {
 // What the simulated sensor says and which faults it injects.
 struct sensor_config {
     QByteArray log = "boot ok\nlidar firmware version c2.0.7\nready\n";
-    bool silent = false;              // reads everything, answers nothing
+    bool silent = false; // reads everything, answers nothing
+    // Accepts no connection and keeps its queue of them full, so that a connect to it is never
+    // answered: as a sensor that is switched off.
+    bool full_backlog = false;
     bool split_log_header = false;    // the 4 length bytes in two pieces with a pause
     int log_delay_ms = 0;             // pause before the log reply
     quint32 announced_log_length = 0; // if not 0, the length sent instead of the real one
