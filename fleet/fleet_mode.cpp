@@ -6,6 +6,9 @@
 #include <cstdio>
 
 #include "app/console.h"
+#include "cipher/crypt_file.h"
+#include "device/descriptor_limit.h"
+#include "device/link_wait.h"
 #include "device/tcp_device.h"
 #include "fleet/fleet_options.h"
 #include "fleet/fleet_report.h"
@@ -22,14 +25,23 @@ namespace
 fleet_report *report = nullptr;
 
 // A worker thread is named after the sensor it serves, whose console lines carry the address.
+void sensor_lines(const QString &text)
+{
+    const QString lines = prefixed_lines(QThread::currentThread()->objectName(), text);
+    if (report)
+        report->line(lines);
+    else
+        write_error_line(lines);
+}
+
 void prefixed_message(QtMsgType, const QMessageLogContext &, const QString &text)
 {
-    const QString sensor = QThread::currentThread()->objectName();
-    const QString line = sensor.isEmpty() ? text : sensor + ": " + text;
-    if (report)
-        report->line(line);
-    else
-        write_error_line(line);
+    sensor_lines(text);
+}
+
+void cipher_line(const char *line)
+{
+    sensor_lines(QString::fromLocal8Bit(line));
 }
 
 upgrade_plan plan_of(const checked_package &package)
@@ -37,7 +49,7 @@ upgrade_plan plan_of(const checked_package &package)
     upgrade_plan plan;
     plan.package_dir = package.dir;
     for (const checked_file &file : package.files)
-        plan.files.append({file.path, file.size, file.format, file.sha256});
+        plan.files.append({file.path, file.size, file.format, file.sha256, file.piece_sha256});
     return plan;
 }
 
@@ -59,22 +71,43 @@ void print_package(const checked_package &package)
 read_result<checked_package> read_checked_package(const fleet_options &options)
 {
     const auto settings = settings_reader().read_config(options.config);
-    if (!settings)
-        return read_result<checked_package>::failed(settings.failure);
+    if (!settings) {
+        QFile unread(options.config);
+        unread.open(QIODevice::ReadOnly);
+        return read_result<checked_package>::failed(settings.failure + " (" +
+                                                    open_failure_detail(unread) + ")");
+    }
     const auto package = check_package(options.package_dir, *settings.value);
     qDeleteAll(*settings.value);
     return package;
 }
 
+// As many images streaming at once as asked, and as the links the descriptors carry.
+int streams_at_once(int jobs, int carried)
+{
+    if (jobs <= carried)
+        return jobs;
+    write_error_line(QString("note: the open-file limit carries %1 links at once; %1 jobs "
+                             "instead of %2")
+                         .arg(carried)
+                         .arg(jobs));
+    return carried;
+}
+
 int upgrade_fleet(const fleet_options &options, const checked_package &package)
 {
+    const int links = raise_descriptor_limit();
+    const int jobs = streams_at_once(options.jobs, links);
     fleet_report lines;
-    if (!options.record.isEmpty() && !lines.open_record(options.record)) {
-        write_error_line("error: cannot write record " + options.record + "!");
+    const QString unwritable =
+        options.record.isEmpty() ? QString() : lines.open_record(options.record);
+    if (!unwritable.isEmpty()) {
+        write_error_line(unwritable);
         return 2;
     }
     report = &lines;
     count_interrupts();
+    stop_waits_when(links_must_stop);
     // Qt registers a socket's types when the first one is made; making it here keeps the
     // workers from racing to do so.
     delete new tcp_device;
@@ -83,7 +116,7 @@ int upgrade_fleet(const fleet_options &options, const checked_package &package)
     for (const QString &address : options.addresses)
         tasks.append({address, package.version, package.update_list, plan, options.allow_downgrade,
                       options.reinstall, options.verify_seconds});
-    run_fleet_schedule(tasks, {options.jobs, options.canary, options.max_failures}, lines);
+    run_fleet_schedule(tasks, {jobs, links, options.canary, options.max_failures}, lines);
     const bool all_good = lines.summarise();
     report = nullptr;
     interrupts_handled();
@@ -96,6 +129,7 @@ int run_fleet_mode(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(prefixed_message);
+    crypt_set_output(cipher_line);
     const read_result<fleet_options> options = parse_fleet_options(app.arguments());
     if (!options) {
         write_error_line(options.failure);

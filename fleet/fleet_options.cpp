@@ -3,9 +3,11 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QTextStream>
 #include <utility>
 
+#include "app/console.h"
 #include "app/paths.h"
 #include "device/replies.h"
 #include "device/sensor_connect.h"
@@ -36,10 +38,12 @@ const char *const usage =
     "                     the working directory)\n"
     "  --jobs N           stream images to up to N sensors at a time (default 8); the\n"
     "                     versions of the sensors ahead are read meanwhile\n"
-    "  --record FILE      append one JSON line per sensor as it ends: address, old_version,\n"
-    "                     new_version, result (upgraded, skipped, failed, interrupted,\n"
-    "                     not_started), message, files (name, bytes, sha256, seconds),\n"
-    "                     started, seconds, verified_version\n"
+    "  --record FILE      append one JSON line per sensor as it ends, its keys in this order:\n"
+    "                     address, old_version, new_version, result (upgraded, skipped,\n"
+    "                     failed, interrupted, not_started), message (as the window shows\n"
+    "                     it), detail (what it is about: a path and the system's reason, or\n"
+    "                     null), files (each: name, bytes, sha256, seconds streaming),\n"
+    "                     started, seconds, verified_version (or null)\n"
     "  --allow-downgrade  also send the package to sensors with a newer version\n"
     "  --reinstall        also send it to sensors that already have its version\n"
     "  --verify SECONDS   after \"shutdown\", wait up to SECONDS for the sensor to come back\n"
@@ -48,7 +52,8 @@ const char *const usage =
     "  --canary N         upgrade the first N sensors alone; the rest start only when all N\n"
     "                     were upgraded\n"
     "  --max-failures N   dial no further sensor once N sensors have failed\n"
-    "  --sensors FILE     more addresses, one a line; '#' starts a comment\n"
+    "  --sensors FILE     more addresses, one a line; '#' starts a comment. A sensor listed\n"
+    "                     more than once, in any spelling, is dialled once\n"
     "  --help             this text\n"
     "  --version          the tool's version\n"
     "\n"
@@ -81,7 +86,7 @@ options_result check_addresses(const fleet_options &options)
         return options_result::failed("error: no sensor address given!");
     for (const QString &address : options.addresses)
         if (!is_valid_ipv4_text(address))
-            return options_result::failed(address + ": " + invalid_address_message());
+            return options_result::failed(address + ": " + invalid_address_message().remove('\r'));
     return options_result::ok(options);
 }
 
@@ -93,6 +98,24 @@ bool read_count(const QCommandLineParser &parser, const QString &name, int &coun
     bool number = false;
     count = parser.value(name).toInt(&number);
     return number && count >= 1;
+}
+
+// Each sensor is dialled once, however often and in whatever spelling it is listed.
+fleet_options without_repeats(fleet_options options)
+{
+    QHash<quint32, QString> listed;
+    QStringList once;
+    for (const QString &address : qAsConst(options.addresses)) {
+        const quint32 sensor = ipv4_of(address);
+        if (listed.contains(sensor)) {
+            write_error_line(address + ": the same sensor as " + listed[sensor] + ", dialled once");
+            continue;
+        }
+        listed.insert(sensor, address);
+        once << address;
+    }
+    options.addresses = once;
+    return options;
 }
 
 options_result upgrade_options(const QCommandLineParser &parser, fleet_options options)
@@ -115,7 +138,8 @@ options_result upgrade_options(const QCommandLineParser &parser, fleet_options o
             return read;
         options = *read.value;
     }
-    return check_addresses(options);
+    const options_result checked = check_addresses(options);
+    return checked ? options_result::ok(without_repeats(*checked.value)) : checked;
 }
 
 } // namespace

@@ -18,8 +18,6 @@ namespace
 const qint64 progress_interval_ms = 1000;
 // How often a waiting sensor looks at the interrupts.
 const unsigned long interrupt_poll_ms = 100;
-// Each open link is a socket and a thread.
-const int open_link_limit = 256;
 
 // Shows one sensor's images as they stream, at most once a second.
 class progress_lines : public upgrade_observer
@@ -42,7 +40,7 @@ public:
                         .arg(total > 0 ? 100 * taken / total : 100)
                         .arg(taken / seconds / 1e6, 0, 'f', 2));
     }
-    bool interrupted() override { return interrupts_so_far() >= 2; }
+    bool interrupted() override { return links_must_stop(); }
 
 private:
     const sensor_task &task;
@@ -75,10 +73,19 @@ public:
         progress_lines progress(task, report);
         sensor_run run(task);
         if (run.open()) {
-            stream(index, run, progress);
+            const bool streams = take_slot(index, run);
+            if (streams)
+                run.send(progress);
+            // The wait for a restarted sensor holds no slot; otherwise the slot passes on once
+            // the sensor's record is written, so a record that cannot be kept stops the next.
+            const bool verifies = streams && task.verify_seconds > 0;
+            if (verifies)
+                free_slot();
             const sensor_record record = run.finish(progress);
             report.finished(record);
             count(index, record);
+            if (streams && !verifies)
+                free_slot();
         } else {
             pass_turn(index, run.finish(progress));
         }
@@ -101,7 +108,8 @@ private:
 
     stop_reason locked_reason() const
     {
-        if (interrupts_so_far() >= 1)
+        // Once the record cannot keep what happens, no sensor is dialled either.
+        if (interrupts_so_far() >= 1 || report.record_lost())
             return {true, sensor_record::interrupted, {}};
         if (canary_stop)
             return {true, sensor_record::not_started,
@@ -114,8 +122,9 @@ private:
         return {};
     }
 
-    // Sends on the open link once its turn and a slot come, unless a rule stops it meanwhile.
-    void stream(int index, sensor_run &run, upgrade_observer &progress)
+    // Waits for the sensor's turn and a free slot: true once it holds the slot; false when a
+    // rule stopped it meanwhile.
+    bool take_slot(int index, sensor_run &run)
     {
         QMutexLocker lock(&mutex);
         stop_reason stop;
@@ -125,12 +134,15 @@ private:
         if (stop.stops) {
             lock.unlock();
             run.withhold(stop.result, stop.message);
-            return;
+            return false;
         }
         ++streaming;
-        lock.unlock();
-        run.send(progress);
-        lock.relock();
+        return true;
+    }
+
+    void free_slot()
+    {
+        const QMutexLocker lock(&mutex);
         --streaming;
         changed.wakeAll();
     }
@@ -200,7 +212,7 @@ void run_fleet_schedule(const QVector<sensor_task> &tasks, const fleet_rules &ru
 {
     fleet_schedule schedule(rules, report);
     QThreadPool pool;
-    pool.setMaxThreadCount(open_link_limit);
+    pool.setMaxThreadCount(rules.links);
     const int canaries = qMin(rules.canary, tasks.size());
     for (int i = 0; i < tasks.size(); ++i) {
         if (i == canaries && canaries > 0) {

@@ -2,6 +2,7 @@
 
 #include <QThread>
 
+#include "device/link_wait.h"
 #include "device/sensor_connect.h"
 #include "upgrade/version_gate.h"
 
@@ -55,7 +56,7 @@ void hang_up(tcp_device &device)
 {
     device.disconnectFromHost();
     if (device.state() != QAbstractSocket::UnconnectedState)
-        device.waitForDisconnected(goodbye_wait_ms);
+        wait_for(device, link_event::disconnected, goodbye_wait_ms);
     device.abort();
 }
 
@@ -114,8 +115,10 @@ void sensor_run::send(upgrade_observer &observer)
     record.result = outcome.result == upgrade_outcome::done          ? sensor_record::upgraded
                     : outcome.result == upgrade_outcome::interrupted ? sensor_record::interrupted
                                                                      : sensor_record::failed;
-    if (outcome.result == upgrade_outcome::failed)
+    if (outcome.result == upgrade_outcome::failed) {
         record.message = outcome.message;
+        record.detail = outcome.detail;
+    }
 }
 
 void sensor_run::withhold(sensor_record::result_kind result, const QString &message)
@@ -129,6 +132,12 @@ sensor_record sensor_run::finish(upgrade_observer &observer)
     hang_up(device);
     if (record.result == sensor_record::upgraded && task.verify_seconds > 0)
         verify(observer);
+    // A wait cut short by the interrupt fails: the sensor was interrupted, whatever step it was at.
+    if (record.result == sensor_record::failed && observer.interrupted()) {
+        record.result = sensor_record::interrupted;
+        record.message.clear();
+        record.detail.clear();
+    }
     record.seconds = clock.elapsed() / 1000.0;
     return record;
 }
