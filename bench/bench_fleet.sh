@@ -117,12 +117,12 @@ site() {
   for i in $(seq 2 $((count + 1))); do
     addresses+=("127.0.0.$i")
   done
-  rm -rf "$work/pkg"
+  rm -rf "$work/pkg" "$work/config"
   head -c $((kib << 10)) /dev/urandom > "$work/image.bin"
   "$build/tools/package_maker/corvalen-make-package" --out "$work/pkg" --version c2.0.8 \
     --update-list '{c2.0.7,c2.0.8};' --config "$work/config" "$work/image.bin:1" > /dev/null
   /usr/bin/time -f %M -o "$work/rss" "$corvalen" --inspect "$work/pkg" --config "$work/config" \
-    > /dev/null
+    > /dev/null 2>&1
   inspect_rss=$(cat "$work/rss")
   printf '\nsite %s: %d sensors, image %d KiB each, loopback 1 Gbit/s, sensors read 12.5 MB/s\n' \
     "$3" "$count" "$kib"

@@ -86,8 +86,11 @@ public:
             count(index, record);
             if (streams && !verifies)
                 free_slot();
+            run.hang_up();
         } else {
-            pass_turn(index, run.finish(progress));
+            const sensor_record record = run.finish(progress);
+            run.hang_up();
+            pass_turn(index, record);
         }
         QThread::currentThread()->setObjectName(QString());
     }

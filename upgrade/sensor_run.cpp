@@ -52,7 +52,7 @@ QString refusal(const sensor_task &task, const QString &version)
 }
 
 // Lets what was queued leave, then ends the link.
-void hang_up(tcp_device &device)
+void close_link(tcp_device &device)
 {
     device.disconnectFromHost();
     if (device.state() != QAbstractSocket::UnconnectedState)
@@ -121,6 +121,11 @@ void sensor_run::send(upgrade_observer &observer)
     }
 }
 
+void sensor_run::hang_up()
+{
+    close_link(device);
+}
+
 void sensor_run::withhold(sensor_record::result_kind result, const QString &message)
 {
     record.result = result;
@@ -129,9 +134,10 @@ void sensor_run::withhold(sensor_record::result_kind result, const QString &mess
 
 sensor_record sensor_run::finish(upgrade_observer &observer)
 {
-    hang_up(device);
-    if (record.result == sensor_record::upgraded && task.verify_seconds > 0)
+    if (record.result == sensor_record::upgraded && task.verify_seconds > 0) {
+        hang_up();
         verify(observer);
+    }
     // A wait cut short by the interrupt fails: the sensor was interrupted, whatever step it was at.
     if (record.result == sensor_record::failed && observer.interrupted()) {
         record.result = sensor_record::interrupted;
@@ -155,7 +161,7 @@ void sensor_run::verify(upgrade_observer &observer)
         }
         tcp_device probe;
         const QString version = connect_sensor(probe, task.address).version;
-        hang_up(probe);
+        close_link(probe);
         if (!version.isEmpty()) {
             record.verified_version = version;
             if (version != task.package_version) {

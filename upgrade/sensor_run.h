@@ -40,7 +40,7 @@ sensor_record unstarted_record(const sensor_task &task, sensor_record::result_ki
                                const QString &message = {});
 
 // One sensor's upgrade on a link of its own, in three steps that may be spread out in time:
-// open, send, finish. All three run on the thread that made the object.
+// open, send, finish, hang_up. All run on the thread that made the object.
 class sensor_run
 {
 public:
@@ -52,9 +52,11 @@ public:
     void send(upgrade_observer &observer);
     // Ends the link without sending: the upgrade never started, for the reason given.
     void withhold(sensor_record::result_kind result, const QString &message = {});
-    // Closes the link; after a sent plan and with verification, waits for the sensor to come
-    // back with the package version. The record of the whole upgrade.
+    // The record of the whole upgrade. After a sent plan and with verification, first closes the
+    // link and waits for the sensor to come back with the package version.
     sensor_record finish(upgrade_observer &observer);
+    // Closes the link, letting what was queued leave.
+    void hang_up();
 
 private:
     void verify(upgrade_observer &observer);
