@@ -73,20 +73,7 @@ public:
         progress_lines progress(task, report);
         sensor_run run(task);
         if (run.open()) {
-            const bool streams = take_slot(index, run);
-            if (streams)
-                run.send(progress);
-            // The wait for a restarted sensor holds no slot; otherwise the slot passes on once
-            // the sensor's record is written, so a record that cannot be kept stops the next.
-            const bool verifies = streams && task.verify_seconds > 0;
-            if (verifies)
-                free_slot();
-            const sensor_record record = run.finish(progress);
-            report.finished(record);
-            count(index, record);
-            if (streams && !verifies)
-                free_slot();
-            run.hang_up();
+            upgrade(index, task, run, progress);
         } else {
             const sensor_record record = run.finish(progress);
             run.hang_up();
@@ -103,6 +90,25 @@ public:
     }
 
 private:
+    // Sends on the open link in the sensor's turn, once a slot is free. The wait for a restarted
+    // sensor holds no slot; otherwise the slot passes on once the sensor's record is written, so
+    // a record that cannot be kept stops the next sensor.
+    void upgrade(int index, const sensor_task &task, sensor_run &run, upgrade_observer &progress)
+    {
+        const bool streams = take_slot(index, run);
+        if (streams)
+            run.send(progress);
+        const bool verifies = streams && task.verify_seconds > 0;
+        if (verifies)
+            free_slot();
+        const sensor_record record = run.finish(progress);
+        report.finished(record);
+        count(index, record);
+        if (streams && !verifies)
+            free_slot();
+        run.hang_up();
+    }
+
     stop_reason reason()
     {
         const QMutexLocker lock(&mutex);
