@@ -9,6 +9,8 @@
 #include "app/input_blocker.h"
 #include "app/messages.h"
 #include "app/run_progress.h"
+#include "device/sensor_connect.h"
+#include "device/tcp_device.h"
 #include "package/file_table.h"
 #include "ui_dialog.h"
 #include "upgrade/upgrade_engine.h"
@@ -71,6 +73,12 @@ bool Dialog::confirm_downgrade()
 
 void Dialog::on_pushButton_startupgrade_clicked()
 {
+    // The sensor upgraded is the one the window names.
+    const QString elsewhere = other_sensor_message(*device, ui->lineEdit_ip->text());
+    if (!elsewhere.isEmpty()) {
+        show_error(elsewhere);
+        return;
+    }
     const QString refused = gate_failure(device_version, package_version, update_list);
     if (!refused.isEmpty()) {
         show_error(refused);

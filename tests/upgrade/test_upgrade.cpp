@@ -2,6 +2,7 @@
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <map>
 
 #include "app/progress_delegate.h"
 #include "package_maker.h"
@@ -142,6 +143,8 @@ private slots:
     void console_lines_of_a_run_data();
     void console_lines_of_a_run();
     void empty_file_list_goes_to_shutdown();
+    void upgrades_the_sensor_it_names_data();
+    void upgrades_the_sensor_it_names();
     void input_mid_run_changes_nothing();
     void slow_links_data();
     void slow_links();
@@ -333,6 +336,95 @@ void test_upgrade::empty_file_list_goes_to_shutdown()
     // Pressing again runs the gate with the unchanged sensor version.
     f.press_upgrade();
     QCOMPARE(f.upgrade_commands(), QList<QByteArray>({"shutdown", "shutdown"}));
+}
+
+void test_upgrade::upgrades_the_sensor_it_names_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("presses");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("upgraded");
+    QTest::addColumn<QStringList>("expected_dialled");
+    const QStringList connect_upgrade = {"connect", "startupgrade"};
+    QTest::newRow("another address connects anew")
+        << "127.0.0.2"
+        << "127.0.0.5" << connect_upgrade << QStringList() << "c2.0.6"
+        << "127.0.0.5" << QStringList({"127.0.0.2", "127.0.0.5"});
+    QTest::newRow("Upgrade refuses another address")
+        << "127.0.0.2"
+        << "127.0.0.5" << QStringList("startupgrade")
+        << QStringList("error: the connected sensor is 127.0.0.2, not 127.0.0.5: press connect")
+        << "c2.0.7"
+        << "" << QStringList("127.0.0.2");
+    QTest::newRow("leading zeros name the same sensor")
+        << "127.0.0.2"
+        << "127.0.0.002" << connect_upgrade
+        << QStringList("Lidar is already connected, don't repeat") << "c2.0.7"
+        << "127.0.0.2" << QStringList("127.0.0.2");
+    // Read as octal, 010 would be 127.0.0.8.
+    QTest::newRow("leading zeros are decimal")
+        << ""
+        << "127.0.0.010" << QStringList("connect") << QStringList() << "c2.0.4"
+        << "" << QStringList("127.0.0.10");
+}
+
+// Two sensors on one network, as a field engineer meets them; driven through the widgets.
+void test_upgrade::upgrades_the_sensor_it_names()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, typed);
+    QFETCH(QStringList, presses);
+    QFETCH(QStringList, messages);
+    QFETCH(QString, shown);
+    QFETCH(QString, upgraded);
+    QFETCH(QStringList, expected_dialled);
+    upgrade_fixture f;
+    package_contents contents = upgrade_fixture::three_files();
+    contents.update_list = "{c2.0.6,c2.0.7,c2.0.8};";
+    QVERIFY(f.write_package(contents));
+    std::map<QString, std::unique_ptr<simulated_sensor>> sensors;
+    for (const auto &[address, version] : {std::pair("127.0.0.2", "c2.0.7"),
+                                           {"127.0.0.5", "c2.0.6"},
+                                           {"127.0.0.8", "c2.0.3"},
+                                           {"127.0.0.10", "c2.0.4"}}) {
+        sensor_config config;
+        config.log = QByteArray("fw ") + version + "\n";
+        auto &sensor = sensors[address] = std::make_unique<simulated_sensor>(
+            config, upgrade_fixture::sensor_port, QString(), QHostAddress(address));
+        QVERIFY(sensor->wait_listening());
+    }
+    f.dialog = std::make_unique<Dialog>();
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    QLineEdit *ip = f.widget<QLineEdit>("lineEdit_ip");
+    auto type_and_press = [&](const QString &text, const QString &button) {
+        ip->selectAll();
+        QTest::keyClicks(ip, text);
+        QTest::mouseClick(f.widget<QPushButton>(qPrintable("pushButton_" + button)),
+                          Qt::LeftButton);
+    };
+    if (!first.isEmpty())
+        type_and_press(first, "connect");
+    f.widget<QLineEdit>("lineEdit_input_directry")->setText(f.package);
+    QCOMPARE(f.catcher.texts, QStringList());
+
+    type_and_press(typed, presses.first());
+    QCOMPARE(f.widget<QLineEdit>("lineEdit_old_version")->text(), shown);
+    for (const QString &button : presses.mid(1))
+        QTest::mouseClick(f.widget<QPushButton>(qPrintable("pushButton_" + button)),
+                          Qt::LeftButton);
+    f.settle();
+    QCOMPARE(f.catcher.texts, messages);
+    QStringList dialled;
+    for (const auto &[address, sensor] : sensors) {
+        if (sensor->connections() > 0)
+            dialled << address;
+        const bool downloads = sensor->commands().join(' ').contains("download");
+        QVERIFY2(downloads == (address == upgraded), qPrintable(address));
+    }
+    QCOMPARE(dialled, expected_dialled);
 }
 
 void test_upgrade::input_mid_run_changes_nothing()
