@@ -1,6 +1,8 @@
 #include <QClipboard>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
 #include <map>
 
@@ -146,6 +148,7 @@ private slots:
     void upgrades_the_sensor_it_names_data();
     void upgrades_the_sensor_it_names();
     void input_mid_run_changes_nothing();
+    void table_follows_the_run();
     void slow_links_data();
     void slow_links();
     void streams_decrypted_image_data();
@@ -477,6 +480,55 @@ void test_upgrade::input_mid_run_changes_nothing()
     QCOMPARE(f.widget<QLineEdit>("lineEdit_new_version")->text(), QString("c2.0.8"));
     QVERIFY(f.dialog->isVisible());
     QVERIFY(directory->isEnabled());
+}
+
+// Twenty files, the first slow: mid-run the table scrolls under the wheel but takes no click;
+// it follows the streaming row to the last, and afterwards the focus is back on "Upgrade" with
+// no cell current.
+void test_upgrade::table_follows_the_run()
+{
+    upgrade_fixture f;
+    package_contents contents{{}, "c2.0.8", "{c2.0.7,c2.0.8};"};
+    for (int i = 0; i < 20; ++i)
+        contents.files.append({QString("file%1.bin").arg(i), 1, image_of(i ? 100 : 1 << 20)});
+    sensor_config slow;
+    slow.image_read_rate = 400000;
+    QVERIFY(f.prepare(contents, slow));
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowActive(f.dialog.get()));
+    QTableWidget *table = f.table();
+    QWidget *viewport = table->viewport();
+    const QRect last_row = table->visualItemRect(table->item(19, 3));
+    QVERIFY(!viewport->rect().intersects(last_row));
+    int scrolled = 0;
+    QStringList tips; // the tooltip shown over the first Status cell, and the cell's own
+    const QRect status = table->visualItemRect(table->item(0, 3));
+    QTimer::singleShot(400, [&] {
+        QCursor::setPos(viewport->mapToGlobal(status.center()));
+        QToolTip::showText(QCursor::pos(), table->item(0, 3)->toolTip(), viewport, status);
+    });
+    QTimer::singleShot(1200, [&] { tips << QToolTip::text() << table->item(0, 3)->toolTip(); });
+    QTimer::singleShot(1300, [&] {
+        const QPoint at = viewport->rect().center();
+        QWheelEvent wheel(at, viewport->mapToGlobal(at), {}, {0, -120}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &wheel);
+        scrolled = table->verticalScrollBar()->value();
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, status.center());
+    });
+    auto *upgrade = f.widget<QPushButton>("pushButton_startupgrade");
+    QTest::mouseClick(upgrade, Qt::LeftButton);
+    f.settle();
+    QCOMPARE(f.catcher.texts, QStringList());
+    QVERIFY(scrolled > 0);
+    QCOMPARE(tips.size(), 2);
+    QVERIFY(tips[0].endsWith("left"));
+    QCOMPARE(tips[0], tips[1]);
+    QVERIFY(viewport->rect().contains(table->visualItemRect(table->item(19, 3))));
+    QCOMPARE(QApplication::focusWidget(), upgrade);
+    QVERIFY(!table->currentIndex().isValid());
+    QVERIFY(table->selectedItems().isEmpty());
+    QCOMPARE(f.statuses(), QStringList(QVector<QString>(20, "finished green").toList()));
 }
 
 void test_upgrade::slow_links_data()
