@@ -490,7 +490,7 @@ void test_upgrade::table_follows_the_run()
     upgrade_fixture f;
     package_contents contents{{}, "c2.0.8", "{c2.0.7,c2.0.8};"};
     for (int i = 0; i < 20; ++i)
-        contents.files.append({QString("file%1.bin").arg(i), 1, image_of(i ? 100 : 1 << 20)});
+        contents.files.append({QString("file%1.bin").arg(i), 1, image_of(i ? 100 : 2 << 20)});
     sensor_config slow;
     slow.image_read_rate = 400000;
     QVERIFY(f.prepare(contents, slow));
@@ -503,12 +503,12 @@ void test_upgrade::table_follows_the_run()
     int scrolled = 0;
     QStringList tips; // the tooltip shown over the first Status cell, and the cell's own
     const QRect status = table->visualItemRect(table->item(0, 3));
-    QTimer::singleShot(400, [&] {
+    QTimer::singleShot(300, [&] {
         QCursor::setPos(viewport->mapToGlobal(status.center()));
         QToolTip::showText(QCursor::pos(), table->item(0, 3)->toolTip(), viewport, status);
     });
-    QTimer::singleShot(1200, [&] { tips << QToolTip::text() << table->item(0, 3)->toolTip(); });
-    QTimer::singleShot(1300, [&] {
+    QTimer::singleShot(2500, [&] { tips << QToolTip::text() << table->item(0, 3)->toolTip(); });
+    QTimer::singleShot(2600, [&] {
         const QPoint at = viewport->rect().center();
         QWheelEvent wheel(at, viewport->mapToGlobal(at), {}, {0, -120}, Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
