@@ -15,14 +15,11 @@ class test_dialog_form : public QObject
 
 private slots:
     void state_before_first_show();
-    void scale_follows_the_desktop_setting_data();
     void scale_follows_the_desktop_setting();
-    void progress_bar_fills_its_share_data();
     void progress_bar_fills_its_share();
-    void rows_fit_their_font();
+    void table_rows_and_tab_order();
     void enter_in_a_field_data();
     void enter_in_a_field();
-    void tab_goes_round_the_window();
 };
 
 void test_dialog_form::state_before_first_show()
@@ -67,56 +64,39 @@ void test_dialog_form::state_before_first_show()
     QCOMPARE(Dialog().windowIcon().pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::red));
 }
 
-void test_dialog_form::scale_follows_the_desktop_setting_data()
-{
-    QTest::addColumn<QByteArray>("resources");
-    QTest::addColumn<double>("scale");
-    QTest::newRow("nothing set") << QByteArray() << 1.0;
-    QTest::newRow("other resources only") << QByteArray("Xcursor.size:\t24\n") << 1.0;
-    QTest::newRow("150 %") << QByteArray("Xft.antialias:\t1\nXft.dpi:\t144\nXft.rgba:\trgb\n")
-                           << 1.5;
-    QTest::newRow("125 %, no line end") << QByteArray("Xft.dpi: 120") << 1.25;
-    QTest::newRow("broken value") << QByteArray("Xft.dpi:\tlarge\n") << 1.0;
-}
-
 // Offscreen has no X desktop: the pick of the scale is tested by itself.
 void test_dialog_form::scale_follows_the_desktop_setting()
 {
-    QFETCH(QByteArray, resources);
-    QFETCH(double, scale);
-    QCOMPARE(x_desktop_dpi(resources) / 96.0, scale);
-}
-
-void test_dialog_form::progress_bar_fills_its_share_data()
-{
-    QTest::addColumn<bool>("stopped");
-    QTest::newRow("streaming") << false;
-    QTest::newRow("stopped") << true;
+    QCOMPARE(x_desktop_dpi({}) / 96.0, 1.0);
+    QCOMPARE(x_desktop_dpi("Xcursor.size:\t24\nXft.dpi:\t144\nXft.rgba:\trgb\n") / 96.0, 1.5);
+    QCOMPARE(x_desktop_dpi("Xft.dpi:\tlarge\n") / 96.0, 1.0);
 }
 
 void test_dialog_form::progress_bar_fills_its_share()
 {
-    QFETCH(bool, stopped);
-    QStandardItemModel model(1, 1);
-    model.setData(model.index(0, 0), 37, progress_role);
-    model.setData(model.index(0, 0), stopped, stopped_role);
-    QImage cell(200, 30, QImage::Format_RGB32);
-    cell.fill(Qt::white);
-    QPainter painter(&cell);
-    QStyleOptionViewItem option;
-    option.rect = cell.rect();
-    progress_delegate().paint(&painter, option, model.index(0, 0));
-    int filled = 0;
-    for (int x = 0; x < cell.width(); ++x)
-        filled += cell.pixel(x, 1) != QColor(Qt::white).rgb();
-    QCOMPARE(filled, 74);
-    // A stopped run's bar is plainly red, a running one's is not.
-    const QColor bar = cell.pixelColor(0, 1);
-    QCOMPARE(bar.red() > bar.green() && bar.red() > bar.blue(), stopped);
+    for (const bool stopped : {false, true}) {
+        QStandardItemModel model(1, 1);
+        model.setData(model.index(0, 0), 37, progress_role);
+        model.setData(model.index(0, 0), stopped, stopped_role);
+        QImage cell(200, 30, QImage::Format_RGB32);
+        cell.fill(Qt::white);
+        QPainter painter(&cell);
+        QStyleOptionViewItem option;
+        option.rect = cell.rect();
+        progress_delegate().paint(&painter, option, model.index(0, 0));
+        int filled = 0;
+        for (int x = 0; x < cell.width(); ++x)
+            filled += cell.pixel(x, 1) != QColor(Qt::white).rgb();
+        QCOMPARE(filled, 74);
+        // A stopped run's bar is plainly red, a running one's is not.
+        const QColor bar = cell.pixelColor(0, 1);
+        QCOMPARE(bar.red() > bar.green() && bar.red() > bar.blue(), stopped);
+    }
 }
 
-// CTest runs this program at several QT_SCALE_FACTORs too.
-void test_dialog_form::rows_fit_their_font()
+// CTest runs this program at several QT_SCALE_FACTORs too. Tab and Shift+Tab go through every
+// input once, the file table too, and round again.
+void test_dialog_form::table_rows_and_tab_order()
 {
     scoped_workdir workdir;
     QFile config("config");
@@ -131,6 +111,22 @@ void test_dialog_form::rows_fit_their_font()
         for (int column = 0; column < table->columnCount(); ++column)
             QVERIFY(table->rowHeight(row) >=
                     QFontMetrics(table->item(row, column)->font()).height());
+    d.show();
+    QVERIFY(QTest::qWaitForWindowActive(&d));
+    QStringList order = {
+        "lineEdit_input_directry", "pushButton_browse",       "tableWidget_filelist",
+        "lineEdit_old_version",    "lineEdit_new_version",    "lineEdit_ip",
+        "pushButton_connect",      "pushButton_startupgrade", "lineEdit_input_directry"};
+    for (const auto modifier : {Qt::NoModifier, Qt::ShiftModifier}) {
+        QStringList visited = {order.first()};
+        d.findChild<QWidget *>(order.first())->setFocus();
+        for (int i = 1; i < order.size() && QApplication::focusWidget(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifier);
+            visited << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(visited, order);
+        std::reverse(order.begin(), order.end());
+    }
 }
 
 void test_dialog_form::enter_in_a_field_data()
@@ -171,38 +167,6 @@ void test_dialog_form::enter_in_a_field()
     QTest::keyClick(target, Qt::Key_Return);
     QCOMPARE(dialog_probe::widget<QLineEdit>(d, "lineEdit_old_version")->text(), version);
     QCOMPARE(opened, chooser ? QStringList("Find Files") : QStringList());
-}
-
-// Tab and Shift+Tab go through every input once, the file table too, and round again.
-void test_dialog_form::tab_goes_round_the_window()
-{
-    scoped_workdir workdir;
-    QFile config("config");
-    QVERIFY(config.open(QIODevice::WriteOnly) && config.write("a.bin 1\nb.txt 0\n") > 0);
-    config.close();
-    Dialog d;
-    d.refresh_file_list(workdir.path());
-    d.show();
-    QVERIFY(QTest::qWaitForWindowActive(&d));
-    auto *directory = dialog_probe::widget<QLineEdit>(d, "lineEdit_input_directry");
-    directory->setFocus();
-    QCOMPARE(dialog_probe::widget<QTableWidget>(d, "tableWidget_filelist")->rowCount(), 2);
-    const QStringList order = {
-        "lineEdit_input_directry", "pushButton_browse",       "tableWidget_filelist",
-        "lineEdit_old_version",    "lineEdit_new_version",    "lineEdit_ip",
-        "pushButton_connect",      "pushButton_startupgrade", "lineEdit_input_directry"};
-    for (const bool backwards : {false, true}) {
-        QStringList visited = {directory->objectName()};
-        for (int i = 1; i < order.size() && QApplication::focusWidget(); ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab,
-                            backwards ? Qt::ShiftModifier : Qt::NoModifier);
-            visited << QApplication::focusWidget()->objectName();
-        }
-        QStringList expected = order;
-        if (backwards)
-            std::reverse(expected.begin(), expected.end());
-        QCOMPARE(visited, expected);
-    }
 }
 
 int main(int argc, char *argv[])

@@ -13,6 +13,15 @@
 
 Q_DECLARE_METATYPE(sensor_config)
 
+// Connect to first (if any), type another address, press buttons: what shows and who is sent.
+struct two_sensors_case {
+    QString first, typed;
+    QStringList presses;
+    QString message, shown, upgraded;
+    QStringList dialled;
+};
+Q_DECLARE_METATYPE(two_sensors_case)
+
 namespace
 {
 
@@ -147,8 +156,7 @@ private slots:
     void empty_file_list_goes_to_shutdown();
     void upgrades_the_sensor_it_names_data();
     void upgrades_the_sensor_it_names();
-    void input_mid_run_changes_nothing();
-    void table_follows_the_run();
+    void input_mid_run();
     void slow_links_data();
     void slow_links();
     void streams_decrypted_image_data();
@@ -343,98 +351,83 @@ void test_upgrade::empty_file_list_goes_to_shutdown()
 
 void test_upgrade::upgrades_the_sensor_it_names_data()
 {
-    QTest::addColumn<QString>("first");
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QStringList>("presses");
-    QTest::addColumn<QStringList>("messages");
-    QTest::addColumn<QString>("shown");
-    QTest::addColumn<QString>("upgraded");
-    QTest::addColumn<QStringList>("expected_dialled");
+    QTest::addColumn<two_sensors_case>("c");
     const QStringList connect_upgrade = {"connect", "startupgrade"};
     QTest::newRow("another address connects anew")
-        << "127.0.0.2"
-        << "127.0.0.5" << connect_upgrade << QStringList() << "c2.0.6"
-        << "127.0.0.5" << QStringList({"127.0.0.2", "127.0.0.5"});
-    QTest::newRow("Upgrade refuses another address")
-        << "127.0.0.2"
-        << "127.0.0.5" << QStringList("startupgrade")
-        << QStringList("error: the connected sensor is 127.0.0.2, not 127.0.0.5: press connect")
-        << "c2.0.7"
-        << "" << QStringList("127.0.0.2");
-    QTest::newRow("leading zeros name the same sensor")
-        << "127.0.0.2"
-        << "127.0.0.002" << connect_upgrade
-        << QStringList("Lidar is already connected, don't repeat") << "c2.0.7"
-        << "127.0.0.2" << QStringList("127.0.0.2");
+        << two_sensors_case{"127.0.0.2", "127.0.0.5", connect_upgrade,           "",
+                            "c2.0.6",    "127.0.0.5", {"127.0.0.2", "127.0.0.5"}};
+    QTest::newRow("Upgrade refuses another address") << two_sensors_case{
+        "127.0.0.2",      "127.0.0.5",
+        {"startupgrade"}, "error: the connected sensor is 127.0.0.2, not 127.0.0.5: press connect",
+        "c2.0.7",         "",
+        {"127.0.0.2"}};
+    QTest::newRow("leading zeros name the same sensor") << two_sensors_case{
+        "127.0.0.2", "127.0.0.002", connect_upgrade, "Lidar is already connected, don't repeat",
+        "c2.0.7",    "127.0.0.2",   {"127.0.0.2"}};
     // Read as octal, 010 would be 127.0.0.8.
     QTest::newRow("leading zeros are decimal")
-        << ""
-        << "127.0.0.010" << QStringList("connect") << QStringList() << "c2.0.4"
-        << "" << QStringList("127.0.0.10");
+        << two_sensors_case{"", "127.0.0.010", {"connect"}, "", "c2.0.4", "", {"127.0.0.10"}};
 }
 
-// Two sensors on one network, as a field engineer meets them; driven through the widgets.
+// Several sensors on one network, as a field engineer meets them; driven through the widgets.
 void test_upgrade::upgrades_the_sensor_it_names()
 {
-    QFETCH(QString, first);
-    QFETCH(QString, typed);
-    QFETCH(QStringList, presses);
-    QFETCH(QStringList, messages);
-    QFETCH(QString, shown);
-    QFETCH(QString, upgraded);
-    QFETCH(QStringList, expected_dialled);
+    QFETCH(two_sensors_case, c);
     upgrade_fixture f;
-    package_contents contents = upgrade_fixture::three_files();
-    contents.update_list = "{c2.0.6,c2.0.7,c2.0.8};";
-    QVERIFY(f.write_package(contents));
+    QVERIFY(f.write_package(
+        {upgrade_fixture::three_files().files, "c2.0.8", "{c2.0.6,c2.0.7,c2.0.8};"}));
     std::map<QString, std::unique_ptr<simulated_sensor>> sensors;
-    for (const auto &[address, version] : {std::pair("127.0.0.2", "c2.0.7"),
-                                           {"127.0.0.5", "c2.0.6"},
-                                           {"127.0.0.8", "c2.0.3"},
-                                           {"127.0.0.10", "c2.0.4"}}) {
+    for (const QString &sensor : QStringList{"127.0.0.2 c2.0.7", "127.0.0.5 c2.0.6",
+                                             "127.0.0.8 c2.0.3", "127.0.0.10 c2.0.4"}) {
         sensor_config config;
-        config.log = QByteArray("fw ") + version + "\n";
-        auto &sensor = sensors[address] = std::make_unique<simulated_sensor>(
-            config, upgrade_fixture::sensor_port, QString(), QHostAddress(address));
-        QVERIFY(sensor->wait_listening());
+        config.log = "fw " + sensor.section(' ', 1).toUtf8() + "\n";
+        const QString address = sensor.section(' ', 0, 0);
+        sensors[address] = std::make_unique<simulated_sensor>(config, upgrade_fixture::sensor_port,
+                                                              QString(), QHostAddress(address));
+        QVERIFY(sensors[address]->wait_listening());
     }
     f.dialog = std::make_unique<Dialog>();
     f.dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
     QLineEdit *ip = f.widget<QLineEdit>("lineEdit_ip");
-    auto type_and_press = [&](const QString &text, const QString &button) {
+    auto type_and_press = [&](const QString &text, const QStringList &buttons) {
         ip->selectAll();
         QTest::keyClicks(ip, text);
-        QTest::mouseClick(f.widget<QPushButton>(qPrintable("pushButton_" + button)),
-                          Qt::LeftButton);
+        for (const QString &button : buttons)
+            QTest::mouseClick(f.widget<QPushButton>(qPrintable("pushButton_" + button)),
+                              Qt::LeftButton);
     };
-    if (!first.isEmpty())
-        type_and_press(first, "connect");
+    if (!c.first.isEmpty())
+        type_and_press(c.first, {"connect"});
     f.widget<QLineEdit>("lineEdit_input_directry")->setText(f.package);
     QCOMPARE(f.catcher.texts, QStringList());
 
-    type_and_press(typed, presses.first());
-    QCOMPARE(f.widget<QLineEdit>("lineEdit_old_version")->text(), shown);
-    for (const QString &button : presses.mid(1))
-        QTest::mouseClick(f.widget<QPushButton>(qPrintable("pushButton_" + button)),
-                          Qt::LeftButton);
+    type_and_press(c.typed, c.presses.mid(0, 1));
+    QCOMPARE(f.widget<QLineEdit>("lineEdit_old_version")->text(), c.shown);
+    type_and_press(c.typed, c.presses.mid(1));
     f.settle();
-    QCOMPARE(f.catcher.texts, messages);
-    QStringList dialled;
+    QCOMPARE(f.catcher.texts, c.message.isEmpty() ? QStringList() : QStringList(c.message));
+    QStringList reached;
     for (const auto &[address, sensor] : sensors) {
         if (sensor->connections() > 0)
-            dialled << address;
+            reached << address;
         const bool downloads = sensor->commands().join(' ').contains("download");
-        QVERIFY2(downloads == (address == upgraded), qPrintable(address));
+        QVERIFY2(downloads == (address == c.upgraded), qPrintable(address));
     }
-    QCOMPARE(dialled, expected_dialled);
+    QCOMPARE(reached, c.dialled);
 }
 
-void test_upgrade::input_mid_run_changes_nothing()
+// Twenty files, the first slow. Mid-run, as an operator would: look at the first Status cell's
+// tooltip, click into the Directory field, select all and paste another package, try the
+// field's own menu, press Enter, close the window; scroll the table and click a cell. Only the
+// scrolling takes. The table follows the streaming row to the last; afterwards the focus is
+// back on "Upgrade" with no cell current.
+void test_upgrade::input_mid_run()
 {
     upgrade_fixture f;
-    package_contents first = upgrade_fixture::three_files();
-    first.files[0].content = image_of(1 << 20);
+    package_contents first{{}, "c2.0.8", "{c2.0.7,c2.0.8};"};
+    for (int i = 0; i < 20; ++i)
+        first.files.append({QString("file%1.bin").arg(i), 1, image_of(i ? 100 : 2 << 20)});
     sensor_config slow;
     slow.image_read_rate = 400000;
     QVERIFY(f.prepare(first, slow));
@@ -446,13 +439,22 @@ void test_upgrade::input_mid_run_changes_nothing()
     QVERIFY(make_package(other, second, {}, true, nullptr));
     QApplication::clipboard()->setText(other);
     f.dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    QVERIFY(QTest::qWaitForWindowActive(f.dialog.get()));
     QWindow *window = f.dialog->windowHandle();
     QLineEdit *directory = f.widget<QLineEdit>("lineEdit_input_directry");
     const QPoint field = directory->mapTo(f.dialog.get(), directory->rect().center());
-    // Mid-run, as an operator would: click into the field, select all and paste, then try the
-    // field's own menu, and close the window.
-    QTimer::singleShot(800, [&] {
+    QTableWidget *table = f.table();
+    QWidget *viewport = table->viewport();
+    QVERIFY(!viewport->rect().intersects(table->visualItemRect(table->item(19, 3))));
+    const QRect status = table->visualItemRect(table->item(0, 3));
+    QStringList tips; // the tooltip shown over the first Status cell, and the cell's own
+    int scrolled = 0;
+    QTimer::singleShot(300, [&] {
+        QCursor::setPos(viewport->mapToGlobal(status.center()));
+        QToolTip::showText(QCursor::pos(), table->item(0, 3)->toolTip(), viewport, status);
+    });
+    QTimer::singleShot(2300, [&] { tips << QToolTip::text() << table->item(0, 3)->toolTip(); });
+    QTimer::singleShot(2400, [&] {
         QTest::mouseClick(window, Qt::LeftButton, {}, field);
         QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
@@ -467,48 +469,6 @@ void test_upgrade::input_mid_run_changes_nothing()
         }
         QTest::keyClick(window, Qt::Key_Return);
         f.dialog->close();
-    });
-    f.press_upgrade();
-    QCOMPARE(f.catcher.texts, QStringList());
-    const QList<received_image> images = f.sensor->images();
-    QCOMPARE(images.size(), 3);
-    for (int i = 0; i < images.size(); ++i)
-        QVERIFY(images[i].name == first.files[i].name && images[i].data == first.files[i].content);
-    QVERIFY(f.sensor->wait_for_shutdown());
-    QCOMPARE(f.statuses(), QStringList({"finished green", "finished green", "finished green"}));
-    QCOMPARE(directory->text(), f.package);
-    QCOMPARE(f.widget<QLineEdit>("lineEdit_new_version")->text(), QString("c2.0.8"));
-    QVERIFY(f.dialog->isVisible());
-    QVERIFY(directory->isEnabled());
-}
-
-// Twenty files, the first slow: mid-run the table scrolls under the wheel but takes no click;
-// it follows the streaming row to the last, and afterwards the focus is back on "Upgrade" with
-// no cell current.
-void test_upgrade::table_follows_the_run()
-{
-    upgrade_fixture f;
-    package_contents contents{{}, "c2.0.8", "{c2.0.7,c2.0.8};"};
-    for (int i = 0; i < 20; ++i)
-        contents.files.append({QString("file%1.bin").arg(i), 1, image_of(i ? 100 : 2 << 20)});
-    sensor_config slow;
-    slow.image_read_rate = 400000;
-    QVERIFY(f.prepare(contents, slow));
-    f.dialog->show();
-    QVERIFY(QTest::qWaitForWindowActive(f.dialog.get()));
-    QTableWidget *table = f.table();
-    QWidget *viewport = table->viewport();
-    const QRect last_row = table->visualItemRect(table->item(19, 3));
-    QVERIFY(!viewport->rect().intersects(last_row));
-    int scrolled = 0;
-    QStringList tips; // the tooltip shown over the first Status cell, and the cell's own
-    const QRect status = table->visualItemRect(table->item(0, 3));
-    QTimer::singleShot(300, [&] {
-        QCursor::setPos(viewport->mapToGlobal(status.center()));
-        QToolTip::showText(QCursor::pos(), table->item(0, 3)->toolTip(), viewport, status);
-    });
-    QTimer::singleShot(2500, [&] { tips << QToolTip::text() << table->item(0, 3)->toolTip(); });
-    QTimer::singleShot(2600, [&] {
         const QPoint at = viewport->rect().center();
         QWheelEvent wheel(at, viewport->mapToGlobal(at), {}, {0, -120}, Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -520,15 +480,24 @@ void test_upgrade::table_follows_the_run()
     QTest::mouseClick(upgrade, Qt::LeftButton);
     f.settle();
     QCOMPARE(f.catcher.texts, QStringList());
-    QVERIFY(scrolled > 0);
+    const QList<received_image> images = f.sensor->images();
+    QCOMPARE(images.size(), 20);
+    for (int i = 0; i < images.size(); ++i)
+        QVERIFY(images[i].name == first.files[i].name && images[i].data == first.files[i].content);
+    QVERIFY(f.sensor->wait_for_shutdown());
+    QCOMPARE(f.statuses(), QStringList(QVector<QString>(20, "finished green").toList()));
+    QCOMPARE(directory->text(), f.package);
+    QCOMPARE(f.widget<QLineEdit>("lineEdit_new_version")->text(), QString("c2.0.8"));
+    QVERIFY(f.dialog->isVisible());
+    QVERIFY(directory->isEnabled());
     QCOMPARE(tips.size(), 2);
     QVERIFY(tips[0].endsWith("left"));
     QCOMPARE(tips[0], tips[1]);
+    QVERIFY(scrolled > 0);
     QVERIFY(viewport->rect().contains(table->visualItemRect(table->item(19, 3))));
     QCOMPARE(QApplication::focusWidget(), upgrade);
     QVERIFY(!table->currentIndex().isValid());
     QVERIFY(table->selectedItems().isEmpty());
-    QCOMPARE(f.statuses(), QStringList(QVector<QString>(20, "finished green").toList()));
 }
 
 void test_upgrade::slow_links_data()
