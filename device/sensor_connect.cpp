@@ -72,7 +72,7 @@ QString dial_sensor(tcp_device &device, const QString &address)
                          QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
     if (!device.waitForConnected(connect_wait_ms)) {
         device.close();
-        return "error: connect DAE failed with IP " + address + "!";
+        return connect_failure_message(address);
     }
     return {};
 }
@@ -96,6 +96,11 @@ QString query_lidar_version(tcp_device &device, QStringList &messages)
 QString invalid_address_message()
 {
     return address_message;
+}
+
+QString connect_failure_message(const QString &address)
+{
+    return "error: connect DAE failed with IP " + address + "!";
 }
 
 connect_outcome connect_sensor(tcp_device &device, const QString &address)

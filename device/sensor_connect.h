@@ -16,6 +16,9 @@ struct connect_outcome {
 // What the operator is told of an address that is not four decimal numbers of 0 to 255.
 QString invalid_address_message();
 
+// What the operator is told when no connection to the address could be made.
+QString connect_failure_message(const QString &address);
+
 // Checks the address, dials the sensor's port 50661 and asks for its version. A query that
 // finds none closes the link, so no late log byte is read as a later answer.
 connect_outcome connect_sensor(tcp_device &device, const QString &address);
