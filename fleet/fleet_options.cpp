@@ -17,7 +17,7 @@ namespace
 
 using options_result = read_result<fleet_options>;
 
-// Checking holds no slot for long: most of a check is the log's final wait.
+// A check mostly waits (the log read's final 3 s), so more run at once than images stream.
 const int check_jobs = 32;
 
 const char *const usage =

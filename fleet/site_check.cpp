@@ -46,8 +46,7 @@ sensor_task task_of(const QString &address, const fleet_options &options,
 
 } // namespace
 
-bool check_site(const fleet_options &options, const checked_package *package,
-                fleet_report &report)
+bool check_site(const fleet_options &options, const checked_package *package, fleet_report &report)
 {
     QThreadPool pool;
     pool.setMaxThreadCount(options.jobs);

@@ -10,7 +10,6 @@
 // nothing but the log request. Each sensor ends in report; the addresses of a range where no
 // connection could be made are counted in the summary, not listed. True when every sensor is
 // at the package's version (without a package: was found).
-bool check_site(const fleet_options &options, const checked_package *package,
-                fleet_report &report);
+bool check_site(const fleet_options &options, const checked_package *package, fleet_report &report);
 
 #endif
