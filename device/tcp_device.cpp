@@ -2,13 +2,12 @@
 
 #include <QtDebug>
 
+#include "device/link_wait.h"
 #include "device/replies.h"
 #include "device/reply_wait.h"
 
 namespace
 {
-
-const int frame_size = 50;
 
 // The command word is the last "_" piece of the operation's own name.
 QByteArray command_word(const char *operation)
@@ -19,8 +18,8 @@ QByteArray command_word(const char *operation)
 QByteArray frame_of(const QByteArray &text)
 {
     QByteArray frame = text;
-    if (frame.size() < frame_size)
-        frame.append(frame_size - frame.size(), '\0');
+    if (frame.size() < command_frame_size)
+        frame.append(command_frame_size - frame.size(), '\0');
     return frame;
 }
 
@@ -72,10 +71,16 @@ int tcp_device::send_cmd_shutdown()
     return send_frame(*this, command_word(__func__));
 }
 
+QByteArray download_arguments(const QString &file_name, int format, int data_size)
+{
+    return ' ' + file_name.toUtf8() + ' ' + QByteArray::number(format) + ' ' +
+           QByteArray::number(data_size);
+}
+
 int tcp_device::send_cmd_download(const QString &file_name, int format, int data_size)
 {
-    return send_frame(*this, command_word(__func__) + ' ' + file_name.toUtf8() + ' ' +
-                                 QByteArray::number(format) + ' ' + QByteArray::number(data_size));
+    return send_frame(*this,
+                      command_word(__func__) + download_arguments(file_name, format, data_size));
 }
 
 int tcp_device::recv_ack(int expected_size, int expected_value)
@@ -84,7 +89,7 @@ int tcp_device::recv_ack(int expected_size, int expected_value)
         return 2;
     // The reply may already be in: the event loop reads while an image drains.
     if (bytesAvailable() == 0)
-        waitForReadyRead(reply_wait_ms);
+        wait_for(*this, link_event::ready_read, reply_wait_ms);
     const QByteArray reply = readAll();
     const int value = ack_value(reply);
     if (value == expected_value && reply.size() == expected_size)
@@ -98,7 +103,7 @@ int tcp_device::recv_data(int expected_size, QByteArray &data)
 {
     if (!is_connected(*this))
         return 2;
-    waitForReadyRead(reply_wait_ms);
+    wait_for(*this, link_event::ready_read, reply_wait_ms);
     data = readAll();
     if (data.size() == expected_size)
         return 0;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRunnable>
 #include <QThread>
 #include <QThreadPool>
@@ -9,6 +10,9 @@
 #include <cstdio>
 
 #include "app/console.h"
+#include "cipher/crypt_file.h"
+#include "device/descriptor_limit.h"
+#include "device/link_wait.h"
 #include "device/tcp_device.h"
 #include "fleet/fleet_options.h"
 #include "fleet/fleet_report.h"
@@ -26,15 +30,36 @@ const qint64 progress_interval_ms = 1000;
 
 fleet_report *report = nullptr;
 
+// The second interrupt stops the running links, in every wait and mid-image.
+bool links_must_stop()
+{
+    return interrupts_so_far() >= 2;
+}
+
+// After one interrupt, or once the record cannot keep what happens, no sensor is dialled.
+bool dialling_stopped()
+{
+    return interrupts_so_far() >= 1 || report->record_lost();
+}
+
 // A worker thread is named after the sensor it serves, whose console lines carry the address.
+void sensor_lines(const QString &text)
+{
+    const QString lines = prefixed_lines(QThread::currentThread()->objectName(), text);
+    if (report)
+        report->line(lines);
+    else
+        write_error_line(lines);
+}
+
 void prefixed_message(QtMsgType, const QMessageLogContext &, const QString &text)
 {
-    const QString sensor = QThread::currentThread()->objectName();
-    const QString line = sensor.isEmpty() ? text : sensor + ": " + text;
-    if (report)
-        report->line(line);
-    else
-        write_error_line(line);
+    sensor_lines(text);
+}
+
+void cipher_line(const char *line)
+{
+    sensor_lines(QString::fromLocal8Bit(line));
 }
 
 // Shows one sensor's images as they stream, at most once a second.
@@ -58,7 +83,7 @@ public:
                          .arg(total > 0 ? 100 * taken / total : 100)
                          .arg(taken / seconds / 1e6, 0, 'f', 2));
     }
-    bool interrupted() override { return interrupts_so_far() >= 2; }
+    bool interrupted() override { return links_must_stop(); }
 
 private:
     const sensor_task &task;
@@ -71,7 +96,7 @@ public:
     explicit sensor_job(const sensor_task &task) : task(task) {}
     void run() override
     {
-        if (interrupts_so_far() >= 1) {
+        if (dialling_stopped()) {
             report->finished(never_dialled(task));
             return;
         }
@@ -90,7 +115,7 @@ upgrade_plan plan_of(const checked_package &package)
     upgrade_plan plan;
     plan.package_dir = package.dir;
     for (const checked_file &file : package.files)
-        plan.files.append({file.path, file.size, file.format, file.sha256});
+        plan.files.append({file.path, file.size, file.format, file.sha256, file.piece_sha256});
     return plan;
 }
 
@@ -112,18 +137,35 @@ void print_package(const checked_package &package)
 read_result<checked_package> read_checked_package(const fleet_options &options)
 {
     const auto settings = settings_reader().read_config(options.config);
-    if (!settings)
-        return read_result<checked_package>::failed(settings.failure);
+    if (!settings) {
+        QFile unread(options.config);
+        unread.open(QIODevice::ReadOnly);
+        return read_result<checked_package>::failed(settings.failure + " (" +
+                                                    open_failure_detail(unread) + ")");
+    }
     const auto package = check_package(options.package_dir, *settings.value);
     qDeleteAll(*settings.value);
     return package;
 }
 
-bool upgrade_fleet(const fleet_options &options, const checked_package &package,
+// As many sensors at once as asked, and as the process's descriptors carry.
+int links_at_once(int jobs)
+{
+    const int carried = raise_descriptor_limit();
+    if (jobs <= carried)
+        return jobs;
+    write_error_line(QString("note: the open-file limit carries %1 links at once; %1 jobs "
+                             "instead of %2")
+                         .arg(carried)
+                         .arg(jobs));
+    return carried;
+}
+
+bool upgrade_fleet(const fleet_options &options, const checked_package &package, int jobs,
                    fleet_report &lines)
 {
     QThreadPool pool;
-    pool.setMaxThreadCount(options.jobs);
+    pool.setMaxThreadCount(jobs);
     const upgrade_plan plan = plan_of(package);
     for (const QString &address : options.addresses)
         pool.start(new sensor_job({address, package.version, package.update_list, plan,
@@ -135,19 +177,23 @@ bool upgrade_fleet(const fleet_options &options, const checked_package &package,
 // Upgrades or checks the sensors, each line through the report; the exit code.
 int run_sensors(const fleet_options &options, const checked_package *package)
 {
+    const int jobs = links_at_once(options.jobs);
     fleet_report lines;
-    if (!options.record.isEmpty() && !lines.open_record(options.record)) {
-        write_error_line("error: cannot write record " + options.record + "!");
+    const QString unwritable =
+        options.record.isEmpty() ? QString() : lines.open_record(options.record);
+    if (!unwritable.isEmpty()) {
+        write_error_line(unwritable);
         return 2;
     }
     report = &lines;
     count_interrupts();
+    stop_waits_when(links_must_stop);
     // Qt registers a socket's types when the first one is made; making it here keeps the
     // workers from racing to do so.
     delete new tcp_device;
     const bool all_good = options.what == fleet_options::check
-                              ? check_site(options, package, lines)
-                              : upgrade_fleet(options, *package, lines);
+                              ? check_site(options, package, jobs, dialling_stopped, lines)
+                              : upgrade_fleet(options, *package, jobs, lines);
     report = nullptr;
     interrupts_handled();
     return all_good ? 0 : 1;
@@ -159,6 +205,7 @@ int run_fleet_mode(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(prefixed_message);
+    crypt_set_output(cipher_line);
     const read_result<fleet_options> options = parse_fleet_options(app.arguments());
     if (!options) {
         write_error_line(options.failure);

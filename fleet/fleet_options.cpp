@@ -3,9 +3,11 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QHostAddress>
 #include <QTextStream>
 
+#include "app/console.h"
 #include "app/paths.h"
 #include "device/replies.h"
 #include "device/sensor_connect.h"
@@ -52,9 +54,11 @@ const char *const usage =
     "                     the working directory)\n"
     "  --jobs N           stream images to up to N sensors at a time (default 8); with\n"
     "                     --check, check up to N sensors at a time (default 32)\n"
-    "  --record FILE      append one JSON line per sensor as it ends: address, old_version,\n"
-    "                     new_version, verified_version, result, message, files (name,\n"
-    "                     bytes, sha256, seconds), started, seconds\n"
+    "  --record FILE      append one JSON line per sensor as it ends, its keys in this order:\n"
+    "                     address, old_version, new_version, verified_version (null without\n"
+    "                     --verify), result, message (as the window shows it), detail (what\n"
+    "                     it is about: a path and the system's reason, or null), files (each:\n"
+    "                     name, bytes, sha256, seconds streaming), started, seconds\n"
     "  --allow-downgrade  also send the package to sensors with a newer version\n"
     "  --reinstall        also send it to sensors that already have its version\n"
     "  --verify SECONDS   after \"shutdown\", wait up to SECONDS for the sensor to restart and\n"
@@ -65,7 +69,8 @@ const char *const usage =
     "  --retry RECORD     also the sensors whose latest line in RECORD is not upgraded,\n"
     "                     skipped or current, first, in the order they appear there;\n"
     "                     RECORD may be this run's --record\n"
-    "  --sensors FILE     more addresses, one a line; '#' starts a comment\n"
+    "  --sensors FILE     more addresses, one a line; '#' starts a comment. A sensor listed\n"
+    "                     more than once, in any spelling, is dialled once\n"
     "  --help             this text\n"
     "  --version          the tool's version\n"
     "\n"
@@ -126,8 +131,26 @@ options_result check_addresses(const fleet_options &options)
         return options_result::failed("error: no sensor address given!");
     for (const QString &address : options.addresses)
         if (!is_valid_ipv4_text(address))
-            return options_result::failed(address + ": " + invalid_address_message());
+            return options_result::failed(address + ": " + invalid_address_message().remove('\r'));
     return options_result::ok(options);
+}
+
+// Each sensor is dialled once, however often and in whatever spelling it is listed.
+fleet_options without_repeats(fleet_options options)
+{
+    QHash<quint32, QString> listed;
+    QStringList once;
+    for (const QString &address : qAsConst(options.addresses)) {
+        const quint32 sensor = ipv4_of(address);
+        if (listed.contains(sensor)) {
+            write_error_line(address + ": the same sensor as " + listed[sensor] + ", dialled once");
+            continue;
+        }
+        listed.insert(sensor, address);
+        once << address;
+    }
+    options.addresses = once;
+    return options;
 }
 
 // The sensors a record leaves to do come first, then the arguments, then the sensors file.
@@ -147,7 +170,8 @@ options_result gather_addresses(const QCommandLineParser &parser, fleet_options 
         options = *read.value;
     }
     const options_result expanded = expand_ranges(options);
-    return expanded ? check_addresses(*expanded.value) : expanded;
+    const options_result checked = expanded ? check_addresses(*expanded.value) : expanded;
+    return checked ? options_result::ok(without_repeats(*checked.value)) : checked;
 }
 
 options_result sensor_options(const QCommandLineParser &parser, fleet_options options)

@@ -1,13 +1,16 @@
 #include "fleet/fleet_report.h"
 
+#include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QMap>
 #include <QMutexLocker>
 
 #include "app/console.h"
+#include "fleet/disk_sync.h"
 
 namespace
 {
@@ -17,20 +20,42 @@ const char *const result_names[] = {"upgraded", "skipped", "failed",      "inter
 // The results that leave a sensor nothing more to do.
 const QStringList done_results{"upgraded", "skipped", "current"};
 
-QJsonObject file_object(const sent_file &file)
+using json_members = QVector<QPair<QString, QByteArray>>;
+
+// A JSON value's text.
+QByteArray json_text(const QJsonValue &value)
 {
-    return {{"name", file.name},
-            {"bytes", double(file.bytes)},
-            {"sha256", QString::fromLatin1(file.sha256.toHex())},
-            {"seconds", file.seconds}};
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
 }
 
-qint64 bytes_sent(const sensor_record &record)
+// A JSON object with its members in the order given: QJsonObject would sort them.
+QByteArray ordered_object(const json_members &members)
+{
+    QByteArrayList texts;
+    for (const auto &member : members)
+        texts << json_text(member.first) + ':' + member.second;
+    return '{' + texts.join(',') + '}';
+}
+
+QByteArray file_object(const sent_file &file)
+{
+    return ordered_object({{"name", json_text(file.name)},
+                           {"bytes", json_text(double(file.bytes))},
+                           {"sha256", json_text(QString::fromLatin1(file.sha256.toHex()))},
+                           {"seconds", json_text(file.seconds)}});
+}
+
+// The images' MB/s over the time they took to stream; 0 without an image.
+double streaming_rate(const sensor_record &record)
 {
     qint64 bytes = 0;
-    for (const sent_file &file : record.files)
+    double seconds = 0;
+    for (const sent_file &file : record.files) {
         bytes += file.bytes;
-    return bytes;
+        seconds += file.seconds;
+    }
+    return seconds > 0 ? bytes / seconds / 1e6 : 0;
 }
 
 QString result_line(const sensor_record &record)
@@ -38,6 +63,8 @@ QString result_line(const sensor_record &record)
     QString text = record.address + ": " + result_names[record.result];
     if (!record.message.isEmpty())
         text += ": " + QString(record.message).replace("\r\n", " ").replace('\n', " / ");
+    if (!record.detail.isEmpty())
+        text += " (" + record.detail + ")";
     return text + QString(" (%1 s)").arg(record.seconds, 0, 'f', 1);
 }
 
@@ -60,22 +87,42 @@ QString versions(const sensor_record &record)
                                         : record.old_version + " -> " + record.new_version;
 }
 
+// Whether the file ends in the middle of a line, cut by an earlier run's crash. Only a plain
+// file is looked at: opening a pipe to read could wait for ever.
+bool ends_mid_line(const QString &path)
+{
+    QFile file(path);
+    return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) && file.size() > 0 &&
+           file.seek(file.size() - 1) && !file.read(1).endsWith('\n');
+}
+
 } // namespace
+
+QString prefixed_lines(const QString &sensor, const QString &text)
+{
+    if (sensor.isEmpty())
+        return text;
+    QStringList lines = text.split('\n');
+    for (QString &line : lines)
+        line.prepend(sensor + ": ");
+    return lines.join('\n');
+}
 
 QByteArray record_line(const sensor_record &record)
 {
-    QJsonArray files;
+    QByteArrayList files;
     for (const sent_file &file : record.files)
-        files.append(file_object(file));
-    const QJsonObject object{{"address", record.address},
-                             {"old_version", record.old_version},
-                             {"new_version", record.new_version},
-                             {"result", result_names[record.result]},
-                             {"message", record.message},
-                             {"files", files},
-                             {"started", record.started.toString(Qt::ISODate)},
-                             {"seconds", record.seconds}};
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+        files << file_object(file);
+    const QJsonValue detail = record.detail.isEmpty() ? QJsonValue() : record.detail;
+    return ordered_object({{"address", json_text(record.address)},
+                           {"old_version", json_text(record.old_version)},
+                           {"new_version", json_text(record.new_version)},
+                           {"result", json_text(result_names[record.result])},
+                           {"message", json_text(record.message)},
+                           {"detail", json_text(detail)},
+                           {"files", '[' + files.join(',') + ']'},
+                           {"started", json_text(record.started.toString(Qt::ISODate))},
+                           {"seconds", json_text(record.seconds)}});
 }
 
 QString summary_table(const QVector<sensor_record> &records, const listed_in_summary &listed)
@@ -92,7 +139,7 @@ QString summary_table(const QVector<sensor_record> &records, const listed_in_sum
             ++unlisted;
             continue;
         }
-        const double rate = record.seconds > 0 ? bytes_sent(record) / record.seconds / 1e6 : 0;
+        const double rate = streaming_rate(record);
         table += QString("%1 %2 %3 %4 %5\n")
                      .arg(record.address, -15)
                      .arg(versions(record), -20)
@@ -110,15 +157,12 @@ read_result<QStringList> sensors_to_retry(const QString &path)
         return read_result<QStringList>::failed("error: cannot read record " + path + "!");
     QStringList order;
     QHash<QString, QString> latest;
-    for (int number = 1; !file.atEnd(); ++number) {
-        const QByteArray line = file.readLine().trimmed();
-        if (line.isEmpty())
-            continue;
-        const QJsonObject object = QJsonDocument::fromJson(line).object();
+    while (!file.atEnd()) {
+        const QJsonObject object = QJsonDocument::fromJson(file.readLine()).object();
         const QString address = object["address"].toString();
+        // A line cut short by a crash names no result.
         if (address.isEmpty() || !object["result"].isString())
-            return read_result<QStringList>::failed(
-                QString("error: %1 line %2 is no record line!").arg(path).arg(number));
+            continue;
         if (!latest.contains(address))
             order << address;
         latest[address] = object["result"].toString();
@@ -130,10 +174,34 @@ read_result<QStringList> sensors_to_retry(const QString &path)
     return read_result<QStringList>::ok(left);
 }
 
-bool fleet_report::open_record(const QString &path)
+QString fleet_report::open_record(const QString &path)
 {
+    const bool fresh_line = ends_mid_line(path);
     record_file.setFileName(path);
-    return record_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+    // Unbuffered: each line reaches the system in one write whose outcome is known at once.
+    if (!record_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text |
+                          QIODevice::Unbuffered) ||
+        (fresh_line && !write_record("\n")))
+        return record_failure();
+    return {};
+}
+
+bool fleet_report::write_record(const QByteArray &bytes)
+{
+    return record_file.write(bytes) == bytes.size() && sync_to_disk(record_file);
+}
+
+QString fleet_report::record_failure() const
+{
+    const QString reason = record_file.error() == QFileDevice::NoError
+                               ? QString("cannot sync to disk")
+                               : record_file.errorString();
+    return "error: cannot write record " + record_file.fileName() + ": " + reason;
+}
+
+bool fleet_report::record_lost() const
+{
+    return lost;
 }
 
 void fleet_report::line(const QString &text)
@@ -147,9 +215,11 @@ void fleet_report::finished(const sensor_record &record)
     const QMutexLocker lock(&mutex);
     records.append(record);
     write_error_line(result_line(record));
-    if (record_file.isOpen()) {
-        record_file.write(record_line(record) + "\n");
-        record_file.flush();
+    if (!record_file.isOpen() || lost)
+        return;
+    if (!write_record(record_line(record) + "\n")) {
+        lost = true;
+        write_error_line(record_failure());
     }
 }
 
@@ -157,6 +227,8 @@ bool fleet_report::summarise(const listed_in_summary &listed)
 {
     const QMutexLocker lock(&mutex);
     write_error_line("\n" + summary_table(records, listed));
+    if (lost)
+        return false;
     const QVector<sensor_record::result_kind> good{sensor_record::upgraded, sensor_record::skipped,
                                                    sensor_record::current, sensor_record::found};
     for (const sensor_record &record : qAsConst(records))

@@ -5,7 +5,6 @@
 #include <QThreadPool>
 
 #include "device/sensor_connect.h"
-#include "fleet/interrupts.h"
 #include "upgrade/sensor_run.h"
 
 namespace
@@ -14,10 +13,13 @@ namespace
 class check_job : public QRunnable
 {
 public:
-    check_job(const sensor_task &task, fleet_report &report) : task(task), report(report) {}
+    check_job(const sensor_task &task, bool (*stopped)(), fleet_report &report)
+        : task(task), stopped(stopped), report(report)
+    {
+    }
     void run() override
     {
-        if (interrupts_so_far() >= 1) {
+        if (stopped()) {
             report.finished(never_dialled(task));
             return;
         }
@@ -28,6 +30,7 @@ public:
 
 private:
     const sensor_task task;
+    bool (*stopped)();
     fleet_report &report;
 };
 
@@ -46,12 +49,13 @@ sensor_task task_of(const QString &address, const fleet_options &options,
 
 } // namespace
 
-bool check_site(const fleet_options &options, const checked_package *package, fleet_report &report)
+bool check_site(const fleet_options &options, const checked_package *package, int jobs,
+                bool (*stopped)(), fleet_report &report)
 {
     QThreadPool pool;
-    pool.setMaxThreadCount(options.jobs);
+    pool.setMaxThreadCount(jobs);
     for (const QString &address : options.addresses)
-        pool.start(new check_job(task_of(address, options, package), report));
+        pool.start(new check_job(task_of(address, options, package), stopped, report));
     pool.waitForDone();
     return report.summarise([&](const sensor_record &record) {
         return !options.ranged.contains(record.address) ||

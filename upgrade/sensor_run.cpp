@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 
+#include "device/link_wait.h"
 #include "device/sensor_connect.h"
 #include "device/tcp_device.h"
 #include "upgrade/version_gate.h"
@@ -53,7 +54,7 @@ void hang_up(tcp_device &device)
 {
     device.disconnectFromHost();
     if (device.state() != QAbstractSocket::UnconnectedState)
-        device.waitForDisconnected(goodbye_wait_ms);
+        wait_for(device, link_event::disconnected, goodbye_wait_ms);
     device.abort();
 }
 
@@ -95,8 +96,10 @@ void dial_and_send(const sensor_task &task, upgrade_observer &observer, sensor_r
     record.result = outcome.result == upgrade_outcome::done          ? sensor_record::upgraded
                     : outcome.result == upgrade_outcome::interrupted ? sensor_record::interrupted
                                                                      : sensor_record::failed;
-    if (outcome.result == upgrade_outcome::failed)
+    if (outcome.result == upgrade_outcome::failed) {
         record.message = outcome.message;
+        record.detail = outcome.detail;
+    }
     hang_up(device);
 }
 
@@ -122,13 +125,21 @@ sensor_record record_of(const sensor_task &task, sensor_record::result_kind resu
     return record;
 }
 
-// The record of one step on the sensor, with the time it took.
-template <class Step> sensor_record timed(const sensor_task &task, Step step)
+// The record of one step on the sensor, with the time it took. A wait cut short by the
+// interrupt fails: the sensor was interrupted, whatever step it was at.
+template <class Step, class Stopped>
+sensor_record timed(const sensor_task &task, Step step, Stopped stopped)
 {
     sensor_record record = record_of(task, sensor_record::failed);
     QElapsedTimer clock;
     clock.start();
     step(record);
+    const bool cut_short =
+        record.result == sensor_record::failed || record.result == sensor_record::unreachable;
+    if (cut_short && stopped()) {
+        record.result = sensor_record::interrupted;
+        record.message.clear();
+    }
     record.seconds = clock.elapsed() / 1000.0;
     return record;
 }
@@ -142,10 +153,13 @@ sensor_record never_dialled(const sensor_task &task)
 
 sensor_record upgrade_sensor(const sensor_task &task, upgrade_observer &observer)
 {
-    return timed(task, [&](sensor_record &record) { dial_and_send(task, observer, record); });
+    return timed(
+        task, [&](sensor_record &record) { dial_and_send(task, observer, record); },
+        [&] { return observer.interrupted(); });
 }
 
 sensor_record check_sensor(const sensor_task &task)
 {
-    return timed(task, [&](sensor_record &record) { check_version(task, record); });
+    return timed(
+        task, [&](sensor_record &record) { check_version(task, record); }, waits_stopped);
 }

@@ -1,11 +1,12 @@
 #include "upgrade/upgrade_engine.h"
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QtDebug>
 
+#include "device/descriptor_limit.h"
 #include "device/device_result.h"
+#include "device/link_reset.h"
 #include "device/send_queue.h"
 #include "device/tcp_device.h"
 #include "package/package_file.h"
@@ -13,6 +14,13 @@
 
 namespace
 {
+
+// A file that did not open for want of a descriptor says so, rather than that the package is
+// broken.
+QString open_failure(const QString &message, const QString &path)
+{
+    return out_of_descriptors() ? descriptor_shortage(path) : message;
+}
 
 // One file's run, from opening it to the image's acknowledgement.
 class file_run
@@ -27,20 +35,24 @@ public:
     // The failure's message, or empty once the sensor acknowledged the image.
     QString send(sent_file &sent)
     {
-        clock.start();
         qDebug() << "open file" << entry.path;
         QFile file(entry.path);
-        if (!file.open(QIODevice::ReadOnly))
-            return "error: file open failed!";
+        if (!file.open(QIODevice::ReadOnly)) {
+            detail = open_failure_detail(file);
+            return open_failure("error: file open failed!", entry.path);
+        }
         qDebug() << "\t--ok";
         const QString refused = announce();
         if (!refused.isEmpty())
             return refused;
         qDebug() << "send file data";
         observer.image_started(index);
+        QElapsedTimer clock;
+        clock.start();
         const QString unsent = send_image(sent.sha256);
         if (!unsent.isEmpty())
             return unsent;
+        sent.seconds = clock.nsecsElapsed() / 1e9;
         qDebug() << "\t--ok";
         qDebug() << "upgrade" << entry.path;
         // The link was up for the whole image: lost by now, whenever the loss was noticed, it
@@ -52,7 +64,6 @@ public:
         qDebug() << "\t--ok";
         sent.name = file_name;
         sent.bytes = length;
-        sent.seconds = clock.elapsed() / 1000.0;
         return {};
     }
 
@@ -63,7 +74,7 @@ private:
     {
         const read_result<int> image = image_length(entry.path, plan.package_dir, entry.size);
         if (!image)
-            return image.failure;
+            return open_failure(image.failure, companion_path(plan.package_dir, file_name));
         length = *image.value;
 
         qDebug() << "send upgrade command";
@@ -82,13 +93,14 @@ private:
         return {};
     }
 
-    // Streams the image; a failure closes the link, since the sensor still waits for bytes
-    // that will not come and nothing it says later may be taken as an answer.
+    // Streams the image; a failure resets the link, since the sensor still waits for bytes
+    // that will not come, nothing it says later may be taken as an answer, and nothing still
+    // queued may reach it.
     QString send_image(QByteArray &sha256)
     {
         const QString failure = stream_image(sha256);
         if (!failure.isEmpty())
-            device.abort();
+            reset_link(device);
         return failure;
     }
 
@@ -96,24 +108,22 @@ private:
     {
         crypt_stream image;
         if (crypt_stream_open(&image, "decry", entry.path.toLocal8Bit().constData()) != 0)
-            return "Decry Fail";
+            return open_failure("Decry Fail", entry.path);
         limit_send_queue(device);
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        const bool hashing = !entry.sha256.isEmpty();
         const image_result result = write_image(
             device, image, length,
             [this](qint64 taken) {
                 observer.image_progress(index, taken, length);
                 return !observer.interrupted();
             },
-            hashing ? &hash : nullptr);
+            entry.piece_sha256);
         crypt_stream_close(&image);
-        if (hashing)
-            sha256 = hash.result();
+        // Every piece sent was checked against the plan's: the bytes sent are the ones it hashed.
+        sha256 = entry.sha256;
         switch (result) {
         case image_result::sent:
             observer.image_progress(index, length, length);
-            return hashing && sha256 != entry.sha256 ? changed_message(file_name) : QString();
+            return {};
         case image_result::file_changed:
             return changed_message(file_name);
         case image_result::no_memory:
@@ -134,17 +144,17 @@ private:
     upgrade_observer &observer;
     const QString file_name;
     int length = 0;
-    QElapsedTimer clock;
 
 public:
     bool stopped = false; // the observer interrupted the image: the run ends, not fails
+    QString detail;       // what a failure is about, when there is more to say
 };
 
-// Ends a run between its steps: the link is closed as after a failure.
+// Ends a run between its steps: the link is reset as after a failed image.
 upgrade_outcome interrupted(tcp_device &device)
 {
-    device.abort();
-    return {upgrade_outcome::interrupted, "interrupted"};
+    reset_link(device);
+    return {upgrade_outcome::interrupted, "interrupted", {}};
 }
 
 } // namespace
@@ -161,7 +171,7 @@ upgrade_outcome run_upgrade(tcp_device &device, const upgrade_plan &plan,
         if (run.stopped)
             return interrupted(device);
         if (!message.isEmpty())
-            return {upgrade_outcome::failed, message};
+            return {upgrade_outcome::failed, message, run.detail};
         observer.file_finished(index, sent);
     }
     if (observer.interrupted())

@@ -20,7 +20,7 @@
 namespace
 {
 
-enum class fault { none, absent, silent, stall, late_ack, slow };
+enum class fault { none, absent, unanswered, silent, stall, no_download_ack, late_ack, slow };
 
 // One sensor of a site and the record line it should end with.
 struct site_sensor {
@@ -30,6 +30,8 @@ struct site_sensor {
     QString message;
 };
 using site = QVector<site_sensor>;
+// Files of a package directory and their new bytes; null bytes remove the file.
+using package_edits = QVector<QPair<QString, QByteArray>>;
 
 const QString not_prepared = "rror: Lidar not prepared!";
 
@@ -48,8 +50,11 @@ sensor_config config_of(const site_sensor &sensor)
     sensor_config config;
     config.log = "boot ok\nlidar firmware version " + sensor.version + "\nready\n";
     config.silent = sensor.kind == fault::silent;
+    config.full_backlog = sensor.kind == fault::unanswered;
     if (sensor.kind == fault::stall)
         config.stall_after_image_bytes = 10000;
+    if (sensor.kind == fault::no_download_ack)
+        config.download_ack = ack_mode::none;
     if (sensor.kind == fault::late_ack)
         config.image_ack = ack_mode::late;
     // About two seconds for the large image: time enough to interrupt mid-image.
@@ -100,15 +105,20 @@ struct fleet_site {
         return {"--record", path("record.jsonl"), "--sensors", path("sensors"), address_of(0)};
     }
 
-    void launch(const QStringList &options)
+    // A shell, if given, runs the program as "$0" "$@".
+    void launch(const QStringList &options, const QStringList &shell = {})
     {
-        launch_with(package_arguments() + site_arguments() + options);
+        launch_with(package_arguments() + site_arguments() + options, shell);
     }
 
-    void launch_with(const QStringList &arguments)
+    void launch_with(const QStringList &arguments, const QStringList &shell = {})
     {
+        const QString corvalen = QCoreApplication::applicationDirPath() + "/" CORVALEN_PATH;
         program.setProcessChannelMode(QProcess::MergedChannels);
-        program.start(QCoreApplication::applicationDirPath() + "/" CORVALEN_PATH, arguments);
+        if (shell.isEmpty())
+            program.start(corvalen, arguments);
+        else
+            program.start(shell.first(), shell.mid(1) + QStringList(corvalen) + arguments);
     }
 
     // The exit code, or -1 when the program hung or crashed.
@@ -120,29 +130,86 @@ struct fleet_site {
         return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
     }
 
-    // SIGINT, as Ctrl+C in a terminal sends it.
-    void interrupt(int after_ms)
-    {
-        QTest::qWait(after_ms);
 #ifndef Q_OS_WIN
+    // SIGINT as Ctrl+C in a terminal sends it, SIGHUP as a closed session, SIGTERM as a stop.
+    void signal(int number)
+    {
         // Never pid 0: that would signal this test's own process group.
         if (program.processId() > 0)
-            ::kill(pid_t(program.processId()), SIGINT);
+            ::kill(pid_t(program.processId()), number);
+    }
 #endif
+
+    // Standard output and error, with the line ends the program wrote.
+    QString output()
+    {
+        QString text = QString::fromUtf8(program.readAll());
+#ifdef Q_OS_WIN
+        text.replace("\r\n", "\n"); // the C runtime's text mode
+#endif
+        return text;
     }
 
-    QList<QJsonObject> record() const
+    QList<QByteArray> record_lines() const
     {
         QFile file(path("record.jsonl"));
-        QList<QJsonObject> lines;
+        QList<QByteArray> lines;
         if (file.open(QIODevice::ReadOnly))
             for (const QByteArray &line : file.readAll().split('\n'))
                 if (!line.trimmed().isEmpty())
-                    lines << QJsonDocument::fromJson(line).object();
+                    lines << line;
         return lines;
     }
 
-    // The sensor's latest line in the record.
+    // Every line of the record that is a JSON object.
+    QList<QJsonObject> record() const
+    {
+        QList<QJsonObject> lines;
+        for (const QByteArray &line : record_lines())
+            if (QJsonDocument::fromJson(line).isObject())
+                lines << QJsonDocument::fromJson(line).object();
+        return lines;
+    }
+
+    // The sensors' console lines carry their address, the record's keys come in their order,
+    // and the summary's MB/s is over the images' streaming time.
+    void check_lines(const QString &output) const
+    {
+        const QRegularExpression sensor_line("^127\\.0\\.0\\.\\d+: ");
+        const QStringList lines = output.split('\n');
+        int at = lines.indexOf(sensor_line);
+        for (; at >= 0 && at < lines.size() && !lines[at].isEmpty(); ++at)
+            QVERIFY2(lines[at].contains(sensor_line), qPrintable(lines[at]));
+        const QStringList summary = lines.mid(at + 2);
+        for (const QByteArray &text : record_lines()) {
+            QStringList keys{"address", "old_version", "new_version", "result",
+                             "message", "detail",      "files"};
+            const QJsonObject line = QJsonDocument::fromJson(text).object();
+            double bytes = 0, seconds = 0;
+            for (const QJsonValue &file : line["files"].toArray()) {
+                keys << QStringList{"name", "bytes", "sha256", "seconds"};
+                bytes += file["bytes"].toDouble();
+                seconds += file["seconds"].toDouble();
+            }
+            QStringList found;
+            auto keys_found =
+                QRegularExpression("\"(\\w+)\":").globalMatch(QString::fromUtf8(text));
+            while (keys_found.hasNext())
+                found << keys_found.next().captured(1);
+            QCOMPARE(found, keys + QStringList({"started", "seconds"}));
+            const QString rate = QString::number(seconds > 0 ? bytes / seconds / 1e6 : 0, 'f', 2);
+            const QRegularExpression row("^" + line["address"].toString() + " .* " + rate + "$");
+            QVERIFY2(summary.indexOf(row) >= 0, qPrintable(rate + "\n" + summary.join('\n')));
+        }
+    }
+
+    int dialled() const
+    {
+        return int(std::count_if(sensors.begin(), sensors.end(), [](const auto &sensor) {
+            return sensor && sensor->connections();
+        }));
+    }
+
     QJsonObject line_of(int index) const
     {
         QJsonObject line;
@@ -190,6 +257,7 @@ struct fleet_site {
 } // namespace
 
 Q_DECLARE_METATYPE(site)
+Q_DECLARE_METATYPE(package_edits)
 
 class test_fleet : public QObject
 {
@@ -199,8 +267,20 @@ private slots:
     void initTestCase();
     void run_site_data();
     void run_site();
+#ifndef Q_OS_WIN
+    void record_survives_data();
+    void record_survives();
+    void interrupts_data();
+    void interrupts();
+    void descriptors_data();
+    void descriptors();
+#endif
     void refused_before_dialling_data();
     void refused_before_dialling();
+    void dials_each_sensor_named_once_data();
+    void dials_each_sensor_named_once();
+    void package_changes_while_sending_data();
+    void package_changes_while_sending();
     void check_site_data();
     void check_site();
     void check_range();
@@ -223,7 +303,6 @@ void test_fleet::run_site_data()
 {
     QTest::addColumn<site>("sensors");
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<int>("interrupts"); // once two sensors take an image
     QTest::addColumn<int>("exit_code");
     const QString forbidden = "error: update from c2.0.1 to c2.0.8 is forbidden";
     const QString absent = "error: connect DAE failed with IP " + address_of(6) + "!";
@@ -235,90 +314,341 @@ void test_fleet::run_site_data()
                                    {"c2.0.7", fault::stall, "failed", not_prepared},
                                    {"c2.0.7", fault::late_ack, "failed", not_prepared},
                                    {"", fault::absent, "failed", absent}}
-                           << QStringList() << 0 << 1;
+                           << QStringList() << 1;
     QTest::newRow("healthy, reinstall and downgrade")
         << site{{"c2.0.7", fault::none, "upgraded", ""},
                 {"c2.0.8", fault::none, "upgraded", ""},
                 {"c2.0.9", fault::none, "upgraded", ""}}
-        << QStringList{"--reinstall", "--allow-downgrade", "--jobs", "2"} << 0 << 0;
-#ifndef Q_OS_WIN
-    // The sensors never dialled are "interrupted" too.
-    const site_sensor slow{"c2.0.7", fault::slow, "upgraded", ""};
-    QTest::newRow("interrupted once: running sensors finish")
-        << site(4, slow) << QStringList{"--jobs", "2"} << 1 << 1;
-    const site_sensor aborted{"c2.0.7", fault::slow, "interrupted", ""};
-    QTest::newRow("interrupted twice: running links abort")
-        << site(4, aborted) << QStringList{"--jobs", "2"} << 2 << 1;
-#endif
+        << QStringList{"--reinstall", "--allow-downgrade", "--jobs", "2"} << 0;
 }
 
 void test_fleet::run_site()
 {
     QFETCH(site, sensors);
     QFETCH(QStringList, options);
-    QFETCH(int, interrupts);
     fleet_site fleet;
     QVERIFY(fleet.start(sensors));
     fleet.launch(options);
-    const auto downloading = [](const auto &sensor) { return sensor->commands().size() > 1; };
-    if (interrupts)
-        QTRY_COMPARE_WITH_TIMEOUT(
-            std::count_if(fleet.sensors.begin(), fleet.sensors.end(), downloading), 2, 60000);
-    for (int i = 0; i < interrupts; ++i)
-        fleet.interrupt(i * 300); // the second apart from the first
     QTEST(fleet.finish(), "exit_code");
-    const QString output = QString::fromUtf8(fleet.program.readAll());
+    const QString output = fleet.output();
     QCOMPARE(fleet.record().size(), sensors.size());
-    int dialled = 0;
+    fleet.check_lines(output);
     for (int i = 0; i < sensors.size() && !QTest::currentTestFailed(); ++i) {
-        const bool ran = !fleet.sensors[i] || fleet.sensors[i]->connections() > 0;
-        dialled += ran;
-        fleet.check(i, {sensors[i].version, sensors[i].kind,
-                        ran ? sensors[i].result : "interrupted", sensors[i].message});
-        // Every sensor dialled has lines of its own, prefixed with its address.
+        fleet.check(i, sensors[i]);
+        // Every sensor has lines of its own, prefixed with its address.
         const QString prefix = "^\\W*" + QRegularExpression::escape(address_of(i)) + "\\b";
-        QVERIFY(!ran ||
-                output.contains(QRegularExpression(prefix, QRegularExpression::MultilineOption)));
+        QVERIFY(output.contains(QRegularExpression(prefix, QRegularExpression::MultilineOption)));
     }
-    if (interrupts)
-        QCOMPARE(dialled, 2);
 }
+
+#ifndef Q_OS_WIN
+void test_fleet::record_survives_data()
+{
+    QTest::addColumn<bool>("tmpfs");        // a full one of 16 kB on disk/, which needs root
+    QTest::addColumn<QString>("command");   // runs the program as "$0" "$@"
+    QTest::addColumn<QString>("record");    // in the working directory unless absolute
+    QTest::addColumn<QByteArray>("before"); // the record's bytes before the run
+    QTest::addColumn<int>("exit_code");
+    QTest::addColumn<QString>("output"); // a line it prints; %1 is the record's path
+    QTest::addColumn<int>("dialled");    // of two sensors, one at a time
+    const QString run = "exec \"$0\" \"$@\"";
+    const QString unwritable = "error: cannot write record %1: ";
+    QTest::newRow("full disk") << true << "head -c 64k /dev/zero > disk/fill; " + run
+                               << "disk/record.jsonl" << QByteArray() << 1
+                               << unwritable + "No space left on device" << 1;
+    QTest::newRow("not a file") << false << run << "/proc/version" << QByteArray() << 1
+                                << unwritable + "Input/output error" << 1;
+    QTest::newRow("last line cut by a crash")
+        << false << run << "record.jsonl" << QByteArray("{\"address\":\"127.0") << 0 << "" << 2;
+    QTest::newRow("console closed") << false << "set -o pipefail; \"$0\" \"$@\" 2>&1 | head -1"
+                                    << "record.jsonl" << QByteArray() << 0 << "" << 2;
+}
+
+void test_fleet::record_survives()
+{
+    QFETCH(bool, tmpfs);
+    QFETCH(QString, command);
+    QFETCH(QString, record);
+    QFETCH(QByteArray, before);
+    QFETCH(QString, output);
+    fleet_site fleet;
+    QVERIFY(fleet.start(site(2, {"c2.0.7", fault::none, "upgraded", ""})));
+    const QString disk = fleet.path("disk");
+    if (tmpfs && (!QDir().mkpath(disk) ||
+                  QProcess::execute("unshare", {"-m", "mount", "-t", "tmpfs", "tmpfs", disk}) != 0))
+        QSKIP("no private mount namespace with a tmpfs here (needs root and unshare -m): "
+              "full disk not tried");
+    const QString mount = "mount -t tmpfs -o size=16k tmpfs " + disk + "; ";
+    const QStringList shell = tmpfs ? QStringList{"unshare", "-m", "bash", "-c", mount + command}
+                                    : QStringList{"bash", "-c", command};
+    record = QDir(fleet.workdir.path()).absoluteFilePath(record);
+    QFile old(fleet.path("record.jsonl"));
+    QVERIFY(before.isEmpty() || (old.open(QIODevice::WriteOnly) && old.write(before) > 0));
+    old.close();
+    fleet.launch({"--record", record, "--jobs", "1"}, shell);
+    QTEST(fleet.finish(), "exit_code");
+    QVERIFY(fleet.program.readAll().contains(QString(output).replace("%1", record).toUtf8()));
+    QTEST(fleet.dialled(), "dialled");
+    if (fleet.dialled() == 2) {
+        QVERIFY(old.open(QIODevice::ReadOnly) &&
+                old.readAll().startsWith(before + (before.isEmpty() ? "" : "\n")));
+        QCOMPARE(fleet.record().size(), 2);
+        for (int i = 0; i < 2; ++i)
+            fleet.check(i, {"c2.0.7", fault::none, "upgraded", ""});
+    }
+}
+
+void test_fleet::interrupts_data()
+{
+    QTest::addColumn<site>("sensors");      // four at a time
+    QTest::addColumn<QVector<int>>("sent"); // once the running four wait, 300 ms apart
+    const site_sensor slow{"c2.0.7", fault::slow, "upgraded", ""};
+    QTest::newRow("Ctrl+C once: the running sensors finish")
+        << site(5, slow) << QVector<int>{SIGINT};
+    // Each at another wait: for the log, the download's and the image's acknowledgements, for
+    // the sensor to take the image; the fifth is never dialled.
+    const site waiting{{"c2.0.7", fault::silent, "interrupted", ""},
+                       {"c2.0.7", fault::no_download_ack, "interrupted", ""},
+                       {"c2.0.7", fault::late_ack, "interrupted", ""},
+                       {"c2.0.7", fault::slow, "interrupted", ""},
+                       {"c2.0.7", fault::slow, "interrupted", ""}};
+    QTest::newRow("Ctrl+C twice: every wait stops") << waiting << QVector<int>{SIGINT, SIGINT};
+    QTest::newRow("Ctrl+C twice: the connect stops")
+        << site{{"c2.0.7", fault::silent, "interrupted", ""},
+                {"c2.0.7", fault::unanswered, "interrupted", ""}}
+        << QVector<int>{SIGINT, SIGINT};
+    QTest::newRow("SIGTERM") << waiting << QVector<int>{SIGTERM};
+    QTest::newRow("SIGHUP") << waiting << QVector<int>{SIGHUP};
+}
+
+void test_fleet::interrupts()
+{
+    QFETCH(site, sensors);
+    QFETCH(QVector<int>, sent);
+    fleet_site fleet;
+    QVERIFY(fleet.start(sensors));
+    fleet.launch({"--jobs", "4"});
+    const int running = qMin(4, sensors.size());
+    // A connect is never seen by the sensor: it waits as soon as the others were dialled.
+    const auto waiting = [&] {
+        int at_wait = 0;
+        for (int i = 0; i < running; ++i) {
+            const simulated_sensor &sensor = *fleet.sensors[i];
+            at_wait += sensors[i].kind == fault::unanswered ? true
+                       : sensors[i].kind == fault::silent   ? sensor.commands().size() == 1
+                       : sensors[i].kind == fault::late_ack ? sensor.images().size() == 1
+                                                            : sensor.commands().size() == 2;
+        }
+        return at_wait == running;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(waiting(), 30000);
+    QElapsedTimer since_last;
+    for (int number : sent) {
+        QTest::qWait(since_last.isValid() ? 300 : 0);
+        fleet.signal(number);
+        since_last.start();
+    }
+    QCOMPARE(fleet.finish(), 1);
+    // Links told to stop do so at once: no wait runs on to its own end, 3 s or more away.
+    QVERIFY(sensors[0].result != "interrupted" || since_last.elapsed() < 2000);
+    for (const auto &sensor : fleet.sensors)
+        sensor->mark_tool_gone();
+    QCOMPARE(fleet.record().size(), sensors.size());
+    for (int i = 0; i < sensors.size() && !QTest::currentTestFailed(); ++i) {
+        const site_sensor expected =
+            i < running ? sensors[i] : site_sensor{"", {}, "interrupted", ""};
+        fleet.check(i, expected);
+        // Once the tool gave up nothing more reaches the sensor, whatever was still queued.
+        const simulated_sensor &sensor = *fleet.sensors[i];
+        QVERIFY(i >= running || sensors[i].kind != fault::slow ||
+                sensor.wait_until([&] { return !sensor.images().isEmpty(); }, 10000));
+        QCOMPARE(sensor.bytes_after_tool_gone(), 0);
+    }
+}
+
+void test_fleet::descriptors_data()
+{
+    QTest::addColumn<QString>("limit"); // the program's descriptors
+    QTest::addColumn<int>("sensors");   // all at once, as --jobs asks
+    QTest::addColumn<QString>("note");
+    QTest::newRow("150 sensors, 256 descriptors at most")
+        << "ulimit -n 256" << 150
+        << "note: the open-file limit carries 32 links at once; 32 jobs instead of 150";
+    QTest::newRow("40 sensors, 64 descriptors unless raised") << "ulimit -Sn 64" << 40 << "";
+}
+
+void test_fleet::descriptors()
+{
+    QFETCH(QString, limit);
+    QFETCH(int, sensors);
+    fleet_site fleet;
+    // Small images: the limits are what is tried.
+    fleet.package.files = {{"app.bin", 1, "tiny image"}};
+    QVERIFY(fleet.start(site(sensors, {"c2.0.7", fault::none, "upgraded", ""})));
+    fleet.launch({"--jobs", QString::number(sensors)},
+                 {"sh", "-c", limit + "; exec \"$0\" \"$@\""});
+    QCOMPARE(fleet.finish(), 0);
+    QFETCH(QString, note);
+    QVERIFY(fleet.program.readAll().contains(note.toUtf8()));
+    QCOMPARE(fleet.record().size(), sensors);
+    for (int i = 0; i < sensors && !QTest::currentTestFailed(); ++i)
+        fleet.check(i, {"c2.0.7", fault::none, "upgraded", ""});
+}
+#endif
 
 void test_fleet::refused_before_dialling_data()
 {
-    QTest::addColumn<QString>("file");     // in the package directory
-    QTest::addColumn<QByteArray>("bytes"); // null: the file is removed
+    QTest::addColumn<package_edits>("edits"); // files in the package directory
     QTest::addColumn<QStringList>("options");
-    QTest::newRow("missing image") << "app.bin" << QByteArray() << QStringList();
-    QTest::newRow("image cut mid-block") << "app.bin" << QByteArray("1234567") << QStringList();
-    QTest::newRow("missing padding count") << "app.bin_config" << QByteArray() << QStringList();
-    QTest::newRow("missing update list") << "updatelist" << QByteArray() << QStringList();
-    QTest::newRow("bad version") << "version" << encrypt_package_bytes("c2.08") << QStringList();
-    QTest::newRow("missing settings") << "../config" << QByteArray() << QStringList();
-    QTest::newRow("no jobs") << "" << QByteArray() << QStringList{"--jobs", "0"};
-    QTest::newRow("unknown option") << "" << QByteArray() << QStringList{"--fast"};
+    QTest::addColumn<QString>("said"); // on standard error
+    const QString long_name = QString(36, 'n') + ".bin";
+    QTest::newRow("missing image")
+        << package_edits{{"app.bin", {}}} << QStringList() << "error: file open failed! (";
+    QTest::newRow("image cut mid-block")
+        << package_edits{{"app.bin", "1234567"}} << QStringList() << "";
+    QTest::newRow("missing padding count")
+        << package_edits{{"app.bin_config", {}}} << QStringList() << "";
+    QTest::newRow("padding count not a number")
+        << package_edits{{"app.bin_config", "abc\n"}} << QStringList()
+        << "padding count of app.bin is not a number";
+    QTest::newRow("missing update list")
+        << package_edits{{"updatelist", {}}} << QStringList() << "";
+    QTest::newRow("bad version") << package_edits{{"version", encrypt_package_bytes("c2.08")}}
+                                 << QStringList() << "";
+    QTest::newRow("missing settings")
+        << package_edits{{"../config", {}}} << QStringList() << "config: ";
+    QTest::newRow("settings naming no file")
+        << package_edits{{"../config", ""}} << QStringList() << "names no package file";
+    QTest::newRow("name leaving the package") << package_edits{{"../config", "../pkg/app.bin 1\n"}}
+                                              << QStringList() << "outside the package directory";
+    QTest::newRow("name too long for the download frame")
+        << package_edits{{long_name, encrypt_package_bytes("x")},
+                         {long_name + "_config", "15\n"},
+                         {"../config", long_name.toUtf8() + " 1\n"}}
+        << QStringList() << "53 bytes, more than its frame's 50";
+    QTest::newRow("package not a directory")
+        << package_edits() << QStringList{"--package", "config"} << "config is not a directory";
+    QTest::newRow("address message without carriage returns")
+        << package_edits() << QStringList{"127.0.0.300"} << "'.'\n2) every";
+    QTest::newRow("no jobs") << package_edits() << QStringList{"--jobs", "0"} << "";
+    QTest::newRow("unknown option") << package_edits() << QStringList{"--fast"} << "";
 }
 
 void test_fleet::refused_before_dialling()
 {
-    QFETCH(QString, file);
-    QFETCH(QByteArray, bytes);
+    QFETCH(package_edits, edits);
     QFETCH(QStringList, options);
     fleet_site fleet;
     QVERIFY(fleet.start({{"c2.0.7", fault::none, "", ""}, {"c2.0.8", fault::none, "", ""}}));
-    QFile damaged(fleet.path("pkg/" + file));
-    if (!file.isEmpty())
-        QVERIFY(bytes.isNull() ? damaged.remove()
-                               : damaged.open(QIODevice::WriteOnly) && damaged.write(bytes) > 0);
-    damaged.close();
+    for (const auto &edit : edits) {
+        QFile file(fleet.path("pkg/" + edit.first));
+        QVERIFY(edit.second.isNull() ? file.remove()
+                                     : file.open(QIODevice::WriteOnly) &&
+                                           file.write(edit.second) == edit.second.size());
+    }
     fleet.launch(options);
     QCOMPARE(fleet.finish(), 2);
-    if (!file.isEmpty()) {
+    const QString output = fleet.output();
+    QFETCH(QString, said);
+    QVERIFY2(output.contains(said), qPrintable(output));
+    if (!edits.isEmpty()) {
         fleet.launch_with({"--inspect", fleet.path("pkg"), "--config", fleet.path("config")});
         QCOMPARE(fleet.finish(), 2);
     }
     for (const auto &sensor : fleet.sensors)
         QVERIFY(!sensor->wait_until([&] { return sensor->connections() > 0; }, 300));
+}
+
+void test_fleet::dials_each_sensor_named_once_data()
+{
+    QTest::addColumn<QList<int>>("hosts");       // simulated sensors on 127.0.0.N
+    QTest::addColumn<QStringList>("named");      // the first on the command line, the others listed
+    QTest::addColumn<QList<int>>("connections"); // per sensor
+    QTest::addColumn<QString>("said");
+    // 010 is ten, not the octal eight the system's resolver would read.
+    QTest::newRow("leading zeros")
+        << QList<int>{8, 10} << QStringList{"127.0.0.010"} << QList<int>{0, 1} << "";
+    QTest::newRow("one sensor in three spellings")
+        << QList<int>{2} << QStringList{"127.0.0.2", "127.0.0.02", "127.0.0.002"} << QList<int>{1}
+        << "127.0.0.02: the same sensor as 127.0.0.2, dialled once";
+}
+
+void test_fleet::dials_each_sensor_named_once()
+{
+    QFETCH(QList<int>, hosts);
+    QFETCH(QStringList, named);
+    fleet_site fleet;
+    QVERIFY(fleet.start({}));
+    for (int host : hosts) {
+        fleet.sensors.emplace_back(
+            new simulated_sensor(config_of({"c2.0.7", fault::none, "", ""}), 50661, {},
+                                 QHostAddress(QString("127.0.0.%1").arg(host))));
+        QVERIFY(fleet.sensors.back()->wait_listening());
+    }
+    QFile list(fleet.path("sensors"));
+    QVERIFY(list.open(QIODevice::Append) && list.write(named.mid(1).join('\n').toUtf8()) >= 0);
+    list.close();
+    fleet.launch_with({"--package", fleet.path("pkg"), "--config", fleet.path("config"), "--record",
+                       fleet.path("record.jsonl"), "--sensors", fleet.path("sensors"),
+                       named.first()});
+    QCOMPARE(fleet.finish(), 0);
+    QFETCH(QString, said);
+    QVERIFY(fleet.output().contains(said));
+    QList<int> connections;
+    for (const auto &sensor : fleet.sensors)
+        connections << sensor->connections();
+    QTEST(connections, "connections");
+    const QList<QJsonObject> record = fleet.record();
+    QCOMPARE(record.size(), 1);
+    QCOMPARE(QStringList({record[0]["address"].toString(), record[0]["result"].toString()}),
+             QStringList({named.first(), "upgraded"}));
+}
+
+void test_fleet::package_changes_while_sending_data()
+{
+    QTest::addColumn<QString>("changed"); // when app.bin's download is announced
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("detail");
+    QTest::newRow("a piece of the image") << "app.bin"
+                                          << "error: file app.bin changed since it was listed!"
+                                          << "";
+    QTest::newRow("the next file removed") << "params.txt"
+                                           << "error: file open failed!"
+                                           << "params.txt: ";
+}
+
+void test_fleet::package_changes_while_sending()
+{
+    QFETCH(QString, changed);
+    fleet_site fleet;
+    // Five pieces of 64 KiB; the third is changed before the image starts to stream.
+    const QByteArray image = QByteArray("seventeen bytes. ").repeated(18000);
+    const int changed_at = 2 * 64 * 1024 + 32;
+    fleet.package.files[0].content = image;
+    QVERIFY(fleet.start({{"c2.0.7", fault::none, "", ""}}));
+    sensor_config config = fleet.sensors[0]->config();
+    const QString path = fleet.path("pkg/" + changed);
+    config.on_download = [&](const QString &) {
+        QFile file(path);
+        if (changed != "app.bin")
+            file.remove();
+        else if (file.open(QIODevice::ReadWrite) && file.seek(changed_at))
+            file.write(QByteArray(16, '!'));
+    };
+    fleet.sensors[0]->set_config(config);
+    fleet.launch({});
+    QCOMPARE(fleet.finish(), 1);
+    const QByteArray received = fleet.sensors[0]->images().value(0).data;
+    QVERIFY(received == image.left(received.size()));
+    if (changed == "app.bin")
+        QVERIFY(received.size() <= changed_at - 32);
+    else
+        QCOMPARE(received.size(), image.size());
+    const QJsonObject line = fleet.record().value(0);
+    QTEST(line["message"].toString(), "message");
+    QFETCH(QString, detail); // null when empty
+    QVERIFY(line["detail"].isNull() == detail.isEmpty() &&
+            line["detail"].toString().contains(detail));
 }
 
 void test_fleet::check_site_data()
