@@ -67,8 +67,9 @@ QString dial_sensor(tcp_device &device, const QString &address)
 {
     if (!is_valid_ipv4_text(address))
         return address_message;
-    if (device.state() == QAbstractSocket::ConnectedState)
+    if (is_connected_to(device, address))
         return "Lidar is already connected, don't repeat";
+    // Another address while connected: that sensor is dialled instead, as by a first press.
     device.abort();
     device.connectToHost(QHostAddress(ipv4_of(address)).toString(), sensor_port,
                          QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
@@ -96,6 +97,20 @@ QString query_lidar_version(tcp_device &device, QStringList &messages)
 }
 
 } // namespace
+
+bool is_connected_to(const QAbstractSocket &device, const QString &address)
+{
+    return device.state() == QAbstractSocket::ConnectedState &&
+           device.peerAddress().toIPv4Address() == ipv4_of(address);
+}
+
+QString other_sensor_message(const QAbstractSocket &device, const QString &address)
+{
+    if (device.state() != QAbstractSocket::ConnectedState || is_connected_to(device, address))
+        return {};
+    return "error: the connected sensor is " + device.peerAddress().toString() + ", not " +
+           address + ": press connect";
+}
 
 QString invalid_address_message()
 {

@@ -171,6 +171,21 @@ struct fleet_site {
         return lines;
     }
 
+    int dialled() const
+    {
+        return int(std::count_if(sensors.begin(), sensors.end(), [](const auto &sensor) {
+            return sensor && sensor->connections();
+        }));
+    }
+
+    QJsonObject line_of(int index) const
+    {
+        QJsonObject line;
+        for (const QJsonObject &each : record())
+            line = each["address"] == address_of(index) ? each : line;
+        return line;
+    }
+
     // The sensors' console lines carry their address, the record's keys come in their order,
     // and the summary's MB/s is over the images' streaming time.
     void check_lines(const QString &output) const
@@ -201,21 +216,6 @@ struct fleet_site {
             const QRegularExpression row("^" + line["address"].toString() + " .* " + rate + "$");
             QVERIFY2(summary.indexOf(row) >= 0, qPrintable(rate + "\n" + summary.join('\n')));
         }
-    }
-
-    int dialled() const
-    {
-        return int(std::count_if(sensors.begin(), sensors.end(), [](const auto &sensor) {
-            return sensor && sensor->connections();
-        }));
-    }
-
-    QJsonObject line_of(int index) const
-    {
-        QJsonObject line;
-        for (const QJsonObject &each : record())
-            line = each["address"] == address_of(index) ? each : line;
-        return line;
     }
 
     // The sensor's line in the record, and what the sensor received.
@@ -390,9 +390,9 @@ void test_fleet::record_survives()
     QVERIFY(fleet.program.readAll().contains(QString(output).replace("%1", record).toUtf8()));
     QTEST(fleet.dialled(), "dialled");
     if (fleet.dialled() == 2) {
-        QVERIFY(old.open(QIODevice::ReadOnly) &&
-                old.readAll().startsWith(before + (before.isEmpty() ? "" : "\n")));
-        QCOMPARE(fleet.record().size(), 2);
+        // A line cut before the run stays as it was, on a line of its own.
+        QCOMPARE(fleet.record_lines().size(), 2 + !before.isEmpty());
+        QVERIFY(before.isEmpty() || fleet.record_lines().first() == before);
         for (int i = 0; i < 2; ++i)
             fleet.check(i, {"c2.0.7", fault::none, "upgraded", ""});
     }
