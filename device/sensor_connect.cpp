@@ -3,7 +3,9 @@
 #include <QHostAddress>
 #include <QtDebug>
 
+#include "device/descriptor_limit.h"
 #include "device/device_result.h"
+#include "device/link_wait.h"
 #include "device/replies.h"
 #include "device/reply_wait.h"
 #include "device/tcp_device.h"
@@ -71,8 +73,10 @@ QString dial_sensor(tcp_device &device, const QString &address)
     device.abort();
     device.connectToHost(QHostAddress(ipv4_of(address)).toString(), sensor_port,
                          QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    if (!device.waitForConnected(connect_wait_ms)) {
+    if (!wait_for(device, link_event::connected, connect_wait_ms)) {
         device.close();
+        if (device.error() == QAbstractSocket::SocketResourceError && out_of_descriptors())
+            return descriptor_shortage("a socket for IP " + address);
         return "error: connect DAE failed with IP " + address + "!";
     }
     return {};
