@@ -1,6 +1,7 @@
 #include "fleet/fleet_mode.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QThread>
 #include <QtGlobal>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "fleet/fleet_report.h"
 #include "fleet/fleet_schedule.h"
 #include "fleet/interrupts.h"
+#include "fleet/site_check.h"
 #include "package/package_check.h"
 #include "package/package_file.h"
 #include "package/settings_reader.h"
@@ -23,6 +25,12 @@ namespace
 {
 
 fleet_report *report = nullptr;
+
+// After one interrupt, or once the record cannot keep what happens, no sensor is dialled.
+bool dialling_stopped()
+{
+    return interrupts_so_far() >= 1 || report->record_lost();
+}
 
 // A worker thread is named after the sensor it serves, whose console lines carry the address.
 void sensor_lines(const QString &text)
@@ -82,8 +90,8 @@ read_result<checked_package> read_checked_package(const fleet_options &options)
     return package;
 }
 
-// As many images streaming at once as asked, and as the links the descriptors carry.
-int streams_at_once(int jobs, int carried)
+// As many sensors at once as asked, and as the links the descriptors carry.
+int jobs_carried(int jobs, int carried)
 {
     if (jobs <= carried)
         return jobs;
@@ -94,10 +102,23 @@ int streams_at_once(int jobs, int carried)
     return carried;
 }
 
-int upgrade_fleet(const fleet_options &options, const checked_package &package)
+bool upgrade_fleet(const fleet_options &options, const checked_package &package,
+                   const fleet_rules &rules, fleet_report &lines)
+{
+    const upgrade_plan plan = plan_of(package);
+    QVector<sensor_task> tasks;
+    for (const QString &address : options.addresses)
+        tasks.append({address, package.version, package.update_list, plan, options.allow_downgrade,
+                      options.reinstall, options.verify_seconds});
+    run_fleet_schedule(tasks, rules, lines);
+    return lines.summarise();
+}
+
+// Upgrades or checks the sensors, each line through the report; the exit code.
+int run_sensors(const fleet_options &options, const checked_package *package)
 {
     const int links = raise_descriptor_limit();
-    const int jobs = streams_at_once(options.jobs, links);
+    const int jobs = jobs_carried(options.jobs, links);
     fleet_report lines;
     const QString unwritable =
         options.record.isEmpty() ? QString() : lines.open_record(options.record);
@@ -111,13 +132,11 @@ int upgrade_fleet(const fleet_options &options, const checked_package &package)
     // Qt registers a socket's types when the first one is made; making it here keeps the
     // workers from racing to do so.
     delete new tcp_device;
-    const upgrade_plan plan = plan_of(package);
-    QVector<sensor_task> tasks;
-    for (const QString &address : options.addresses)
-        tasks.append({address, package.version, package.update_list, plan, options.allow_downgrade,
-                      options.reinstall, options.verify_seconds});
-    run_fleet_schedule(tasks, {jobs, links, options.canary, options.max_failures}, lines);
-    const bool all_good = lines.summarise();
+    const bool all_good =
+        options.what == fleet_options::check
+            ? check_site(options, package, jobs, dialling_stopped, lines)
+            : upgrade_fleet(options, *package, {jobs, links, options.canary, options.max_failures},
+                            lines);
     report = nullptr;
     interrupts_handled();
     return all_good ? 0 : 1;
@@ -142,6 +161,8 @@ int run_fleet_mode(int argc, char *argv[])
                                                                        "\n");
         return 0;
     }
+    if (options.value->what == fleet_options::check && options.value->package_dir.isEmpty())
+        return run_sensors(*options.value, nullptr);
     const read_result<checked_package> package = read_checked_package(*options.value);
     if (!package) {
         write_error_line(package.failure);
@@ -151,5 +172,5 @@ int run_fleet_mode(int argc, char *argv[])
         print_package(*package.value);
         return 0;
     }
-    return upgrade_fleet(*options.value, *package.value);
+    return run_sensors(*options.value, &*package.value);
 }

@@ -3,7 +3,7 @@
 #   scripts/install-deps.sh            the Linux build, tests, fuzzing and packages
 #   scripts/install-deps.sh --windows  also the Windows cross-build and wine to test it
 set -euo pipefail
-packages=(build-essential cmake qtbase5-dev openssl libssl-dev clang clang-format libclang-rt-14-dev)
+packages=(build-essential cmake qtbase5-dev libxcb1-dev openssl libssl-dev clang clang-format libclang-rt-14-dev)
 if [ "${1:-}" = --windows ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64 xvfb xauth locales)
 fi

@@ -45,7 +45,7 @@ QString refusal(const sensor_task &task, const QString &version)
     const QString gate = gate_failure(version, task.package_version, task.update_list);
     if (!gate.isEmpty())
         return gate;
-    if (announce_upgrade(version, task.package_version) && !task.allow_downgrade)
+    if (is_downgrade(version, task.package_version) && !task.allow_downgrade)
         return "error: downgrade from " + version + " to " + task.package_version +
                " refused without --allow-downgrade";
     return {};
@@ -58,6 +58,50 @@ void close_link(tcp_device &device)
     if (device.state() != QAbstractSocket::UnconnectedState)
         wait_for(device, link_event::disconnected, goodbye_wait_ms);
     device.abort();
+}
+
+// Dials the sensor and reads its version into the record; false, with the record's message,
+// when there is no link or no version (the link is closed then).
+bool reach_sensor(tcp_device &device, const sensor_task &task, sensor_record &record)
+{
+    const connect_outcome link = connect_sensor(device, task.address);
+    record.old_version = link.version;
+    record.message = link.messages.join('\n');
+    return link.messages.isEmpty();
+}
+
+// What the package would do with the reached sensor: current, refused (with the record's
+// message) or outdated, which is sent.
+sensor_record::result_kind package_verdict(const sensor_task &task, sensor_record &record)
+{
+    if (record.old_version == task.package_version && !task.reinstall)
+        return sensor_record::current;
+    record.message = refusal(task, record.old_version);
+    return record.message.isEmpty() ? sensor_record::outdated : sensor_record::refused;
+}
+
+void check_version(const sensor_task &task, sensor_record &record)
+{
+    tcp_device device;
+    if (!reach_sensor(device, task, record))
+        record.result = sensor_record::unreachable;
+    else if (task.package_version.isEmpty())
+        record.result = sensor_record::found;
+    else
+        record.result = package_verdict(task, record);
+    close_link(device);
+}
+
+// A wait cut short by the interrupt fails: the sensor was interrupted, whatever step it was at.
+void settle_interrupted(sensor_record &record, bool stopped)
+{
+    const bool cut_short =
+        record.result == sensor_record::failed || record.result == sensor_record::unreachable;
+    if (cut_short && stopped) {
+        record.result = sensor_record::interrupted;
+        record.message.clear();
+        record.detail.clear();
+    }
 }
 
 // Sleeps until the clock shows ms, unless the observer interrupts first: then false.
@@ -93,18 +137,16 @@ sensor_run::sensor_run(const sensor_task &task)
 
 bool sensor_run::open()
 {
-    const connect_outcome link = connect_sensor(device, task.address);
-    record.old_version = link.version;
-    if (!link.messages.isEmpty()) {
-        record.message = link.messages.join('\n');
+    if (!reach_sensor(device, task, record))
         return false;
+    const sensor_record::result_kind verdict = package_verdict(task, record);
+    if (verdict == sensor_record::outdated) {
+        announce_upgrade(record.old_version, task.package_version);
+        return true;
     }
-    if (link.version == task.package_version && !task.reinstall) {
-        record.result = sensor_record::skipped;
-        return false;
-    }
-    record.message = refusal(task, link.version);
-    return record.message.isEmpty();
+    record.result =
+        verdict == sensor_record::current ? sensor_record::skipped : sensor_record::failed;
+    return false;
 }
 
 void sensor_run::send(upgrade_observer &observer)
@@ -138,12 +180,7 @@ sensor_record sensor_run::finish(upgrade_observer &observer)
         hang_up();
         verify(observer);
     }
-    // A wait cut short by the interrupt fails: the sensor was interrupted, whatever step it was at.
-    if (record.result == sensor_record::failed && observer.interrupted()) {
-        record.result = sensor_record::interrupted;
-        record.message.clear();
-        record.detail.clear();
-    }
+    settle_interrupted(record, observer.interrupted());
     record.seconds = clock.elapsed() / 1000.0;
     return record;
 }
@@ -177,4 +214,15 @@ void sensor_run::verify(upgrade_observer &observer)
     record.result = sensor_record::failed;
     record.message =
         QString("error: sensor did not come back within %1 s").arg(task.verify_seconds);
+}
+
+sensor_record check_sensor(const sensor_task &task)
+{
+    sensor_record record = unstarted_record(task, sensor_record::failed);
+    QElapsedTimer clock;
+    clock.start();
+    check_version(task, record);
+    settle_interrupted(record, waits_stopped());
+    record.seconds = clock.elapsed() / 1000.0;
+    return record;
 }

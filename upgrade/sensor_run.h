@@ -9,7 +9,7 @@
 #include "device/tcp_device.h"
 #include "upgrade/upgrade_engine.h"
 
-// What a sensor is given and what it may refuse.
+// What a sensor is given and what it may refuse; a check may have no package version.
 struct sensor_task {
     QString address;
     QString package_version;
@@ -20,9 +20,23 @@ struct sensor_task {
     int verify_seconds = 0; // 0: the sensor is not awaited after "shutdown"
 };
 
-// How one sensor's upgrade ended.
+// How one sensor's upgrade or check ended.
 struct sensor_record {
-    enum result_kind { upgraded, skipped, failed, interrupted, not_started };
+    // A check's results follow an upgrade's: current (at the package's version), outdated
+    // (the package would be sent), refused, unreachable, or found when there is no package.
+    // not_started: a sensor a stop rule (--canary, --max-failures) kept from starting.
+    enum result_kind {
+        upgraded,
+        skipped,
+        failed,
+        interrupted,
+        current,
+        outdated,
+        refused,
+        unreachable,
+        found,
+        not_started
+    };
     QString address;
     QString old_version;
     QString new_version;
@@ -39,7 +53,7 @@ struct sensor_record {
 sensor_record unstarted_record(const sensor_task &task, sensor_record::result_kind result,
                                const QString &message = {});
 
-// One sensor's upgrade on a link of its own, in three steps that may be spread out in time:
+// One sensor's upgrade on a link of its own, in steps that may be spread out in time:
 // open, send, finish, hang_up. All run on the thread that made the object.
 class sensor_run
 {
@@ -67,5 +81,13 @@ private:
     QElapsedTimer clock;
     QElapsedTimer since_shutdown;
 };
+
+// Connects and reads the version as upgrade_sensor does, and says what the package would do;
+// sends nothing but the log request, and closes the link.
+sensor_record check_sensor(const sensor_task &task);
+
+// Connects and reads the version as an upgrade does, and says what the package would do;
+// sends nothing but the log request, and closes the link.
+sensor_record check_sensor(const sensor_task &task);
 
 #endif
