@@ -64,6 +64,7 @@ const char *const usage =
     "  --reinstall        also send it to sensors that already have its version\n"
     "  --verify SECONDS   after \"shutdown\", wait up to SECONDS for the sensor to restart and\n"
     "                     read its version again: upgraded only if it runs the package's\n"
+    "                     version\n"
     "  --canary N         upgrade the first N sensors alone; the others start only if all N\n"
     "                     were upgraded (and verified, with --verify)\n"
     "  --max-failures N   dial no further sensor once N sensors have failed\n"
