@@ -66,7 +66,7 @@ const char *const usage =
     "                     read its version again: upgraded only if it runs the package's\n"
     "                     version\n"
     "  --canary N         upgrade the first N sensors alone; the others start only if all N\n"
-    "                     were upgraded (and verified, with --verify)\n"
+    "                     were upgraded (and verified, with --verify) or skipped\n"
     "  --max-failures N   dial no further sensor once N sensors have failed\n"
     "  --retry RECORD     also the sensors whose latest line in RECORD is not upgraded,\n"
     "                     skipped or current, first, in the order they appear there;\n"

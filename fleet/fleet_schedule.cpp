@@ -184,7 +184,9 @@ private:
     void count_locked(int index, const sensor_record &record)
     {
         failures += record.result == sensor_record::failed;
-        canaries_good += index < rules.canary && record.result == sensor_record::upgraded;
+        // A canary already at the package version runs it as surely as one just upgraded.
+        canaries_good += index < rules.canary && (record.result == sensor_record::upgraded ||
+                                                  record.result == sensor_record::skipped);
         changed.wakeAll();
     }
 

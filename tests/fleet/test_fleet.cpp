@@ -367,8 +367,9 @@ void test_fleet::run_site_data()
     QTest::newRow("canary refused: the rest not started")
         << site{refusing, after_canary, after_canary} << QStringList{"--canary", "1", "--jobs", "1"}
         << 1;
-    QTest::newRow("canaries upgraded: the rest follow")
-        << site{good, good, refusing, good} << QStringList{"--canary", "2", "--jobs", "1"} << 1;
+    const site_sensor current{"c2.0.8", fault::none, "skipped", ""};
+    QTest::newRow("canaries upgraded or current: the rest follow")
+        << site{good, current, refusing, good} << QStringList{"--canary", "2", "--jobs", "1"} << 1;
     const site_sensor after_failures = stopped("2 sensors failed (--max-failures)");
     QTest::newRow("max failures reached")
         << site{refusing, good, refusing, after_failures, after_failures}
