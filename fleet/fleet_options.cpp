@@ -189,26 +189,23 @@ options_result gather_addresses(const QCommandLineParser &parser, fleet_options 
 options_result sensor_options(const QCommandLineParser &parser, fleet_options options)
 {
     const bool check = options.what == fleet_options::check;
-    bool number = true;
-    if (parser.isSet("jobs"))
-        options.jobs = parser.value("jobs").toInt(&number);
-    else if (check)
+    if (check)
         options.jobs = check_jobs;
-    if (!number || options.jobs < 1)
-        return options_result::failed("error: --jobs takes a whole number of at least 1!");
-    const std::pair<const char *, int *> counts[] = {{"verify", &options.verify_seconds},
+    const std::pair<const char *, int *> counts[] = {{"jobs", &options.jobs},
+                                                     {"verify", &options.verify_seconds},
                                                      {"canary", &options.canary},
                                                      {"max-failures", &options.max_failures}};
     for (const auto &count : counts)
         if (!read_count(parser, count.first, *count.second))
             return options_result::failed(
                 QString("error: --%1 takes a whole number of at least 1!").arg(count.first));
+    for (const char *sending : {"reinstall", "verify", "canary", "max-failures"})
+        if (check && parser.isSet(sending))
+            return options_result::failed(
+                QString("error: --check sends nothing; --%1 is for --package alone!").arg(sending));
     options.record = parser.value("record");
     options.allow_downgrade = parser.isSet("allow-downgrade");
     options.reinstall = parser.isSet("reinstall");
-    if (check && options.reinstall)
-        return options_result::failed("error: --check sends nothing; --reinstall is for "
-                                      "--package alone!");
     return gather_addresses(parser, options);
 }
 
