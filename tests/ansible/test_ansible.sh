@@ -166,6 +166,15 @@ recap again.log site2 "changed=0 failed=0"
 recap again.log site3 "changed=0 failed=1"
 # shellcheck disable=SC2086
 only_readlog $all
+# The check after the rollout: nothing would change, though site1's sensors file is copied
+# to its gateway again.
+rm gateways/site1/sensors
+play recheck.log 2 site.yml --check
+recap recheck.log site1 "changed=0 failed=0"
+recap recheck.log site2 "changed=0 failed=0"
+[ -s gateways/site1/sensors ] || fail "the check did not stage site1's sensors file"
+# shellcheck disable=SC2086
+only_readlog $all
 rm records/summary.csv
 play report.log 0 report.yml
 summary <<CSV
