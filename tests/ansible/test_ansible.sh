@@ -49,8 +49,9 @@ frames() {
 only_readlog() {
   for address in "$@"; do
     received=$(frames "$address")
-    [ -n "$received" ] && [ -z "$(grep -vx readlog <<< "$received")" ] ||
+    if [ -z "$received" ] || grep -qvx readlog <<< "$received"; then
       fail "$address received: '$received', not only readlog"
+    fi
   done
 }
 
@@ -136,8 +137,9 @@ recap rollout.log site2 "changed=1 failed=0"
 recap rollout.log site3 "failed=1"
 grep -q "127.0.3.3: failed: $forbidden" rollout.log || fail "rollout.log: no failed line"
 for address in $outdated; do
-  cmp app.bin "sensors/$address/1-app.bin" && cmp params.txt "sensors/$address/2-params.txt" ||
+  if ! cmp app.bin "sensors/$address/1-app.bin" || ! cmp params.txt "sensors/$address/2-params.txt"; then
     fail "$address did not receive the package"
+  fi
   frames "$address" > /dev/null
 done
 only_readlog 127.0.1.3 127.0.3.3
