@@ -54,7 +54,7 @@ upgrade_plan Dialog::plan_of_package() const
     upgrade_plan plan;
     plan.package_dir = package_dir;
     for (const file_info *entry : file_list)
-        plan.files.append({entry->get_name(), entry->get_size(), entry->get_format(), {}});
+        plan.files.append({entry->get_name(), entry->get_size(), entry->get_format(), {}, {}});
     return plan;
 }
 

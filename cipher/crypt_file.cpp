@@ -1,6 +1,7 @@
 #include "cipher/crypt_file.h"
 
 #include <climits>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -8,6 +9,31 @@ namespace
 {
 
 const int block_size = 16;
+
+void print_to_stdout(const char *line)
+{
+    fputs(line, stdout);
+    fputc('\n', stdout);
+}
+
+crypt_line_output output = print_to_stdout;
+
+// Formats one console line, without its line end, and hands it to the output.
+void say(const char *format, ...)
+{
+    va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    int length = vsnprintf(NULL, 0, format, args);
+    va_end(args);
+    char *line = length < 0 ? NULL : (char *)malloc((size_t)length + 1);
+    if (line != NULL) {
+        vsnprintf(line, (size_t)length + 1, format, again);
+        output(line);
+        free(line);
+    }
+    va_end(again);
+}
 
 // Length of the open file, or -1 when it cannot be told or does not fit an int. Told in 64
 // bits: Windows' ftell counts in 32 and takes a file of 4 GiB and more for a short one.
@@ -44,24 +70,24 @@ int min_of(int a, int b)
 int announce(const char *cmd, const char *file)
 {
     if (cmd == NULL || file == NULL) {
-        puts("参数非法");
+        say("参数非法");
         return -1;
     }
-    printf("cmd: %s\n", cmd);
-    printf("file: %s\n", file);
+    say("cmd: %s", cmd);
+    say("file: %s", file);
 
     FILE *fp = fopen(file, "rb");
     if (fp == NULL) {
-        puts("file open fail.");
+        say("file open fail.");
         return -1;
     }
     int size = file_size(fp);
     fclose(fp);
     if (size < 0) {
-        puts("file open fail.");
+        say("file open fail.");
         return -1;
     }
-    printf("size %d\n", size);
+    say("size %d", size);
     return size;
 }
 
@@ -69,7 +95,7 @@ bool refuses(const char *cmd)
 {
     if (strcmp(cmd, "encry") != 0)
         return false;
-    puts("Encry not support");
+    say("Encry not support");
     return true;
 }
 
@@ -78,7 +104,7 @@ int attach(crypt_stream *stream, int size, const char *ciper_filename)
 {
     stream->fp = fopen(ciper_filename, "rb");
     if (stream->fp == NULL) {
-        puts("error: could not open ciper_filename file to read data.");
+        say("error: could not open ciper_filename file to read data.");
         return 1;
     }
     stream->size = size;
@@ -131,6 +157,11 @@ int read_last_block(crypt_stream *stream, unsigned char *out, int capacity)
 
 } // namespace
 
+void crypt_set_output(crypt_line_output line_output)
+{
+    output = line_output ? line_output : print_to_stdout;
+}
+
 int crypt_file(const char *cmd, const char *file, unsigned char **plain)
 {
     int size = announce(cmd, file);
@@ -140,12 +171,12 @@ int crypt_file(const char *cmd, const char *file, unsigned char **plain)
     // One zero byte more than the file, so the plain text always reads as terminated text.
     *plain = (unsigned char *)calloc((size_t)size + 1, 1);
     if (*plain == NULL) {
-        puts("Malloc plain memory fail\r");
+        say("Malloc plain memory fail\r");
         return 1;
     }
     if (refuses(cmd))
         return 1;
-    printf("Decry %s\n", file);
+    say("Decry %s", file);
     decrypt_file(*plain, size, file);
     return 0;
 }
@@ -153,7 +184,7 @@ int crypt_file(const char *cmd, const char *file, unsigned char **plain)
 void decrypt_file(unsigned char *plain, int size, const char *ciper_filename)
 {
     if (plain == NULL) {
-        puts("error: plain memory NULL\r");
+        say("error: plain memory NULL\r");
         return;
     }
     crypt_stream stream;
@@ -172,7 +203,7 @@ int crypt_stream_open(crypt_stream *stream, const char *cmd, const char *file)
     int size = announce(cmd, file);
     if (size < 0 || refuses(cmd))
         return 1;
-    printf("Decry %s\n", file);
+    say("Decry %s", file);
     return attach(stream, size, file);
 }
 

@@ -5,6 +5,13 @@
 
 #include "cipher/aes.h"
 
+// Receives each console line of the entries below, without its line end.
+typedef void (*crypt_line_output)(const char *line);
+
+// Where the console lines go from now on: standard output by default, or when output is null.
+// Set it before any decryption starts, since every thread reads it.
+void crypt_set_output(crypt_line_output output);
+
 // Turns an encrypted package file into a new plain buffer owned by the caller: the file's
 // length plus one bytes, the plain text followed by zero bytes to the end.
 // Returns 0 on success, 1 on failure or refusal.

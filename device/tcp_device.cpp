@@ -8,8 +8,6 @@
 namespace
 {
 
-const int frame_size = 50;
-
 // The command word is the last "_" piece of the operation's own name.
 QByteArray command_word(const char *operation)
 {
@@ -19,8 +17,8 @@ QByteArray command_word(const char *operation)
 QByteArray frame_of(const QByteArray &text)
 {
     QByteArray frame = text;
-    if (frame.size() < frame_size)
-        frame.append(frame_size - frame.size(), '\0');
+    if (frame.size() < command_frame_size)
+        frame.append(command_frame_size - frame.size(), '\0');
     return frame;
 }
 
@@ -72,10 +70,16 @@ int tcp_device::send_cmd_shutdown()
     return send_frame(*this, command_word(__func__));
 }
 
+QByteArray download_arguments(const QString &file_name, int format, int data_size)
+{
+    return ' ' + file_name.toUtf8() + ' ' + QByteArray::number(format) + ' ' +
+           QByteArray::number(data_size);
+}
+
 int tcp_device::send_cmd_download(const QString &file_name, int format, int data_size)
 {
-    return send_frame(*this, command_word(__func__) + ' ' + file_name.toUtf8() + ' ' +
-                                 QByteArray::number(format) + ' ' + QByteArray::number(data_size));
+    return send_frame(*this,
+                      command_word(__func__) + download_arguments(file_name, format, data_size));
 }
 
 int tcp_device::recv_ack(int expected_size, int expected_value)

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRunnable>
 #include <QThread>
 #include <QThreadPool>
@@ -9,6 +10,7 @@
 #include <cstdio>
 
 #include "app/console.h"
+#include "cipher/crypt_file.h"
 #include "device/tcp_device.h"
 #include "fleet/fleet_options.h"
 #include "fleet/fleet_report.h"
@@ -26,14 +28,23 @@ const qint64 progress_interval_ms = 1000;
 fleet_report *report = nullptr;
 
 // A worker thread is named after the sensor it serves, whose console lines carry the address.
+void sensor_lines(const QString &text)
+{
+    const QString lines = prefixed_lines(QThread::currentThread()->objectName(), text);
+    if (report)
+        report->line(lines);
+    else
+        write_error_line(lines);
+}
+
 void prefixed_message(QtMsgType, const QMessageLogContext &, const QString &text)
 {
-    const QString sensor = QThread::currentThread()->objectName();
-    const QString line = sensor.isEmpty() ? text : sensor + ": " + text;
-    if (report)
-        report->line(line);
-    else
-        write_error_line(line);
+    sensor_lines(text);
+}
+
+void cipher_line(const char *line)
+{
+    sensor_lines(QString::fromLocal8Bit(line));
 }
 
 // Shows one sensor's images as they stream, at most once a second.
@@ -89,7 +100,7 @@ upgrade_plan plan_of(const checked_package &package)
     upgrade_plan plan;
     plan.package_dir = package.dir;
     for (const checked_file &file : package.files)
-        plan.files.append({file.path, file.size, file.format, file.sha256});
+        plan.files.append({file.path, file.size, file.format, file.sha256, file.piece_sha256});
     return plan;
 }
 
@@ -111,8 +122,12 @@ void print_package(const checked_package &package)
 read_result<checked_package> read_checked_package(const fleet_options &options)
 {
     const auto settings = settings_reader().read_config(options.config);
-    if (!settings)
-        return read_result<checked_package>::failed(settings.failure);
+    if (!settings) {
+        QFile unread(options.config);
+        unread.open(QIODevice::ReadOnly);
+        return read_result<checked_package>::failed(settings.failure + " (" +
+                                                    open_failure_detail(unread) + ")");
+    }
     const auto package = check_package(options.package_dir, *settings.value);
     qDeleteAll(*settings.value);
     return package;
@@ -149,6 +164,7 @@ int run_fleet_mode(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(prefixed_message);
+    crypt_set_output(cipher_line);
     const read_result<fleet_options> options = parse_fleet_options(app.arguments());
     if (!options) {
         write_error_line(options.failure);

@@ -3,8 +3,10 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QTextStream>
 
+#include "app/console.h"
 #include "app/paths.h"
 #include "device/replies.h"
 #include "device/sensor_connect.h"
@@ -33,9 +35,11 @@ const char *const usage =
     "  --config FILE      the settings file naming the package files (default: config in\n"
     "                     the working directory)\n"
     "  --jobs N           upgrade up to N sensors at a time (default 8)\n"
-    "  --record FILE      append one JSON line per sensor as it ends: address, old_version,\n"
-    "                     new_version, result (upgraded, skipped, failed, interrupted),\n"
-    "                     message, files (name, bytes, sha256, seconds), started, seconds\n"
+    "  --record FILE      append one JSON line per sensor as it ends, its keys in this order:\n"
+    "                     address, old_version, new_version, result (upgraded, skipped,\n"
+    "                     failed, interrupted), message (as the window shows it), detail\n"
+    "                     (what it is about: a path and the system's reason, or null), files\n"
+    "                     (each: name, bytes, sha256, seconds streaming), started, seconds\n"
     "  --allow-downgrade  also send the package to sensors with a newer version\n"
     "  --reinstall        also send it to sensors that already have its version\n"
     "  --sensors FILE     more addresses, one a line; '#' starts a comment\n"
@@ -71,8 +75,26 @@ options_result check_addresses(const fleet_options &options)
         return options_result::failed("error: no sensor address given!");
     for (const QString &address : options.addresses)
         if (!is_valid_ipv4_text(address))
-            return options_result::failed(address + ": " + invalid_address_message());
+            return options_result::failed(address + ": " + invalid_address_message().remove('\r'));
     return options_result::ok(options);
+}
+
+// Each sensor is dialled once, however often and in whatever spelling it is listed.
+fleet_options without_repeats(fleet_options options)
+{
+    QHash<quint32, QString> listed;
+    QStringList once;
+    for (const QString &address : qAsConst(options.addresses)) {
+        const quint32 sensor = ipv4_of(address);
+        if (listed.contains(sensor)) {
+            write_error_line(address + ": the same sensor as " + listed[sensor] + ", dialled once");
+            continue;
+        }
+        listed.insert(sensor, address);
+        once << address;
+    }
+    options.addresses = once;
+    return options;
 }
 
 options_result upgrade_options(const QCommandLineParser &parser, fleet_options options)
@@ -91,7 +113,8 @@ options_result upgrade_options(const QCommandLineParser &parser, fleet_options o
             return read;
         options = *read.value;
     }
-    return check_addresses(options);
+    const options_result checked = check_addresses(options);
+    return checked ? options_result::ok(without_repeats(*checked.value)) : checked;
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
+#include <QJsonValue>
 #include <QMutexLocker>
 
 #include "app/console.h"
@@ -12,20 +12,42 @@ namespace
 
 const char *const result_names[] = {"upgraded", "skipped", "failed", "interrupted"};
 
-QJsonObject file_object(const sent_file &file)
+using json_members = QVector<QPair<QString, QByteArray>>;
+
+// A JSON value's text.
+QByteArray json_text(const QJsonValue &value)
 {
-    return {{"name", file.name},
-            {"bytes", double(file.bytes)},
-            {"sha256", QString::fromLatin1(file.sha256.toHex())},
-            {"seconds", file.seconds}};
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
 }
 
-qint64 bytes_sent(const sensor_record &record)
+// A JSON object with its members in the order given: QJsonObject would sort them.
+QByteArray ordered_object(const json_members &members)
+{
+    QByteArrayList texts;
+    for (const auto &member : members)
+        texts << json_text(member.first) + ':' + member.second;
+    return '{' + texts.join(',') + '}';
+}
+
+QByteArray file_object(const sent_file &file)
+{
+    return ordered_object({{"name", json_text(file.name)},
+                           {"bytes", json_text(double(file.bytes))},
+                           {"sha256", json_text(QString::fromLatin1(file.sha256.toHex()))},
+                           {"seconds", json_text(file.seconds)}});
+}
+
+// The images' MB/s over the time they took to stream; 0 without an image.
+double streaming_rate(const sensor_record &record)
 {
     qint64 bytes = 0;
-    for (const sent_file &file : record.files)
+    double seconds = 0;
+    for (const sent_file &file : record.files) {
         bytes += file.bytes;
-    return bytes;
+        seconds += file.seconds;
+    }
+    return seconds > 0 ? bytes / seconds / 1e6 : 0;
 }
 
 QString result_line(const sensor_record &record)
@@ -33,25 +55,38 @@ QString result_line(const sensor_record &record)
     QString text = record.address + ": " + result_names[record.result];
     if (!record.message.isEmpty())
         text += ": " + QString(record.message).replace("\r\n", " ").replace('\n', " / ");
+    if (!record.detail.isEmpty())
+        text += " (" + record.detail + ")";
     return text + QString(" (%1 s)").arg(record.seconds, 0, 'f', 1);
 }
 
 } // namespace
 
+QString prefixed_lines(const QString &sensor, const QString &text)
+{
+    if (sensor.isEmpty())
+        return text;
+    QStringList lines = text.split('\n');
+    for (QString &line : lines)
+        line.prepend(sensor + ": ");
+    return lines.join('\n');
+}
+
 QByteArray record_line(const sensor_record &record)
 {
-    QJsonArray files;
+    QByteArrayList files;
     for (const sent_file &file : record.files)
-        files.append(file_object(file));
-    const QJsonObject object{{"address", record.address},
-                             {"old_version", record.old_version},
-                             {"new_version", record.new_version},
-                             {"result", result_names[record.result]},
-                             {"message", record.message},
-                             {"files", files},
-                             {"started", record.started.toString(Qt::ISODate)},
-                             {"seconds", record.seconds}};
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+        files << file_object(file);
+    const QJsonValue detail = record.detail.isEmpty() ? QJsonValue() : record.detail;
+    return ordered_object({{"address", json_text(record.address)},
+                           {"old_version", json_text(record.old_version)},
+                           {"new_version", json_text(record.new_version)},
+                           {"result", json_text(result_names[record.result])},
+                           {"message", json_text(record.message)},
+                           {"detail", json_text(detail)},
+                           {"files", '[' + files.join(',') + ']'},
+                           {"started", json_text(record.started.toString(Qt::ISODate))},
+                           {"seconds", json_text(record.seconds)}});
 }
 
 QString summary_table(const QVector<sensor_record> &records)
@@ -63,7 +98,7 @@ QString summary_table(const QVector<sensor_record> &records)
                         .arg("seconds", 8)
                         .arg("MB/s", 7);
     for (const sensor_record &record : records) {
-        const double rate = record.seconds > 0 ? bytes_sent(record) / record.seconds / 1e6 : 0;
+        const double rate = streaming_rate(record);
         table += QString("%1 %2 %3 %4 %5\n")
                      .arg(record.address, -15)
                      .arg(record.old_version + " -> " + record.new_version, -20)

@@ -9,10 +9,16 @@
 
 #include "upgrade/sensor_run.h"
 
-// One record line: a JSON object, without the line end.
+// Every line of text prefixed with the sensor's address; text itself when there is no sensor.
+QString prefixed_lines(const QString &sensor, const QString &text);
+
+// One record line, without the line end: a JSON object whose keys come in the order address,
+// old_version, new_version, result, message, detail, files, started, seconds; each file's in
+// the order name, bytes, sha256, seconds.
 QByteArray record_line(const sensor_record &record);
 
-// The end-of-run table: address, old and new version, result, seconds, MB/s.
+// The end-of-run table: address, old and new version, result, seconds, and the MB/s of the
+// images over the time they took to stream.
 QString summary_table(const QVector<sensor_record> &records);
 
 // What the engineer reads of a fleet run, from any thread: lines on standard error, and the

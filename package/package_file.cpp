@@ -53,3 +53,8 @@ QString changed_message(const QString &file_name)
 {
     return "error: file " + file_name + " changed since it was listed!";
 }
+
+QString open_failure_detail(const QFile &file)
+{
+    return QDir::toNativeSeparators(file.fileName()) + ": " + file.errorString();
+}

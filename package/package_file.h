@@ -5,6 +5,11 @@
 
 #include "package/read_result.h"
 
+class QFile;
+
+// An image is decrypted, hashed and sent a piece of this many bytes at a time.
+const int image_piece_size = 64 * 1024;
+
 // The name a package file is announced with: its path's last piece.
 QString bare_name(const QString &path);
 
@@ -19,6 +24,9 @@ read_result<int> read_padding_count(const QString &companion);
 // Refuses a file the download command cannot announce (2 GiB or more), a count that does not
 // fit the file, and a file whose size is no longer listed_size.
 read_result<int> image_length(const QString &path, const QString &package_dir, qint64 listed_size);
+
+// What a failed open is about: the file's path and the system's reason.
+QString open_failure_detail(const QFile &file);
 
 // What the operator is told when a file no longer holds what was listed.
 QString changed_message(const QString &file_name);

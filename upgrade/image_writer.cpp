@@ -9,6 +9,7 @@
 
 #include "device/reply_wait.h"
 #include "device/send_queue.h"
+#include "package/package_file.h"
 
 namespace
 {
@@ -16,7 +17,8 @@ namespace
 const int chunk_size = 2048;
 // Decrypted ahead of the device: a whole number of chunks, so every write but the last is
 // a full chunk.
-const int piece_size = 32 * chunk_size;
+const int piece_size = image_piece_size;
+static_assert(piece_size % chunk_size == 0, "a piece is whole chunks");
 // What may wait in the device's own queue before decrypting more.
 const qint64 queue_limit = 4 * piece_size;
 const int poll_ms = 20;
@@ -47,17 +49,19 @@ void wait_for_transit(QIODevice &device)
         QThread::msleep(poll_ms);
 }
 
-// The image's bytes in order, decrypted a piece at a time.
+// The image's bytes in order, decrypted a piece at a time and, when hashes are given, each
+// piece checked whole before any of it is handed out.
 class image_pieces
 {
 public:
-    image_pieces(crypt_stream &image, int length)
-        : image(image), left(length), piece(new (std::nothrow) unsigned char[piece_size])
+    image_pieces(crypt_stream &image, int length, const QVector<QByteArray> &piece_sha256)
+        : image(image), left(length), piece_sha256(piece_sha256),
+          piece(new (std::nothrow) unsigned char[piece_size])
     {
     }
     bool has_buffer() const { return piece != nullptr; }
 
-    // The next chunk; false when the file ran short.
+    // The next chunk; false when the file ran short or a piece is not what was checked.
     bool next_chunk(const char *&bytes, int &size)
     {
         if (at == ready && !decrypt_piece())
@@ -72,17 +76,29 @@ private:
     bool decrypt_piece()
     {
         const int wanted = qMin(piece_size, left);
-        if (crypt_stream_read(&image, piece.get(), piece_size) < wanted)
+        if (crypt_stream_read(&image, piece.get(), piece_size) < wanted || !as_checked(wanted))
             return false;
         ready = wanted;
         at = 0;
         left -= wanted;
+        ++index;
         return true;
+    }
+
+    bool as_checked(int size) const
+    {
+        if (piece_sha256.isEmpty())
+            return true;
+        const QByteArray bytes =
+            QByteArray::fromRawData(reinterpret_cast<const char *>(piece.get()), size);
+        return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256) == piece_sha256[index];
     }
 
     crypt_stream &image;
     int left;
+    const QVector<QByteArray> &piece_sha256;
     std::unique_ptr<unsigned char[]> piece;
+    int index = 0;
     int ready = 0;
     int at = 0;
 };
@@ -90,11 +106,12 @@ private:
 } // namespace
 
 image_result write_image(QIODevice &device, crypt_stream &image, int length,
-                         const stream_tick &tick, QCryptographicHash *hash)
+                         const stream_tick &tick, const QVector<QByteArray> &piece_sha256)
 {
-    if (image.size < length)
+    const int piece_count = (length + piece_size - 1) / piece_size;
+    if (image.size < length || (!piece_sha256.isEmpty() && piece_sha256.size() != piece_count))
         return image_result::file_changed;
-    image_pieces pieces(image, length);
+    image_pieces pieces(image, length, piece_sha256);
     if (!pieces.has_buffer())
         return image_result::no_memory;
     int written = 0;
@@ -110,8 +127,6 @@ image_result write_image(QIODevice &device, crypt_stream &image, int length,
                 return image_result::file_changed;
             if (device.write(bytes, size) != size)
                 return image_result::stalled;
-            if (hash)
-                hash->addData(bytes, size);
             written += size;
         }
         // A link lost before the sensor took everything drops what it still held.

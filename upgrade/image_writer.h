@@ -1,18 +1,18 @@
 #ifndef IMAGE_WRITER_H
 #define IMAGE_WRITER_H
 
+#include <QByteArray>
 #include <QIODevice>
+#include <QVector>
 #include <functional>
 
 #include "cipher/crypt_file.h"
-
-class QCryptographicHash;
 
 // How streaming one image ended.
 enum class image_result {
     sent,         // the sensor's side has taken every byte
     stalled,      // the sensor took no byte for a whole reply wait, or the link went away
-    file_changed, // the file held fewer bytes than announced
+    file_changed, // the file held fewer bytes than announced, or other bytes than checked
     no_memory,    // no buffer for the decrypted pieces
     stopped,      // the tick asked to stop
 };
@@ -22,11 +22,13 @@ enum class image_result {
 using stream_tick = std::function<bool(qint64 taken)>;
 
 // Sends the first length bytes the file decrypts to, in writes of 2048 bytes and one shorter
-// last write, adding each to hash if given. The file is decrypted a piece at a time as the
-// device takes the bytes, so the queue stays short and no byte is sent that was not
-// decrypted; returns once the sensor's side has taken every byte, including those that waited
-// in the system's own send queue, so that a reply wait after it measures the sensor alone.
+// last write. The file is decrypted a piece (image_piece_size bytes) at a time as the device
+// takes the bytes, so the queue stays short and no byte is sent that was not decrypted; with
+// piece_sha256 given, one hash for each piece of length, no byte of a piece is sent unless the
+// piece hashes to its entry. Returns once the sensor's side has taken every byte, including those
+// that waited in the system's own send queue, so that a reply wait after it measures the sensor
+// alone.
 image_result write_image(QIODevice &device, crypt_stream &image, int length,
-                         const stream_tick &tick, QCryptographicHash *hash = nullptr);
+                         const stream_tick &tick, const QVector<QByteArray> &piece_sha256 = {});
 
 #endif

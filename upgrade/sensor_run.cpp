@@ -81,8 +81,10 @@ void dial_and_send(const sensor_task &task, upgrade_observer &observer, sensor_r
     record.result = outcome.result == upgrade_outcome::done          ? sensor_record::upgraded
                     : outcome.result == upgrade_outcome::interrupted ? sensor_record::interrupted
                                                                      : sensor_record::failed;
-    if (outcome.result == upgrade_outcome::failed)
+    if (outcome.result == upgrade_outcome::failed) {
         record.message = outcome.message;
+        record.detail = outcome.detail;
+    }
     hang_up(device);
 }
 

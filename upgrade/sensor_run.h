@@ -25,6 +25,7 @@ struct sensor_record {
     QString new_version;
     result_kind result = failed;
     QString message;
+    QString detail; // what the message is about, when there is more to say
     QVector<sent_file> files;
     QDateTime started;
     double seconds = 0;

@@ -1,6 +1,5 @@
 #include "upgrade/upgrade_engine.h"
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QtDebug>
@@ -27,20 +26,24 @@ public:
     // The failure's message, or empty once the sensor acknowledged the image.
     QString send(sent_file &sent)
     {
-        clock.start();
         qDebug() << "open file" << entry.path;
         QFile file(entry.path);
-        if (!file.open(QIODevice::ReadOnly))
+        if (!file.open(QIODevice::ReadOnly)) {
+            detail = open_failure_detail(file);
             return "error: file open failed!";
+        }
         qDebug() << "\t--ok";
         const QString refused = announce();
         if (!refused.isEmpty())
             return refused;
         qDebug() << "send file data";
         observer.image_started(index);
+        QElapsedTimer clock;
+        clock.start();
         const QString unsent = send_image(sent.sha256);
         if (!unsent.isEmpty())
             return unsent;
+        sent.seconds = clock.nsecsElapsed() / 1e9;
         qDebug() << "\t--ok";
         qDebug() << "upgrade" << entry.path;
         // The link was up for the whole image: lost by now, whenever the loss was noticed, it
@@ -52,7 +55,6 @@ public:
         qDebug() << "\t--ok";
         sent.name = file_name;
         sent.bytes = length;
-        sent.seconds = clock.elapsed() / 1000.0;
         return {};
     }
 
@@ -98,22 +100,20 @@ private:
         if (crypt_stream_open(&image, "decry", entry.path.toLocal8Bit().constData()) != 0)
             return "Decry Fail";
         limit_send_queue(device);
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        const bool hashing = !entry.sha256.isEmpty();
         const image_result result = write_image(
             device, image, length,
             [this](qint64 taken) {
                 observer.image_progress(index, taken, length);
                 return !observer.interrupted();
             },
-            hashing ? &hash : nullptr);
+            entry.piece_sha256);
         crypt_stream_close(&image);
-        if (hashing)
-            sha256 = hash.result();
+        // Every piece sent was checked against the plan's: the bytes sent are the ones it hashed.
+        sha256 = entry.sha256;
         switch (result) {
         case image_result::sent:
             observer.image_progress(index, length, length);
-            return hashing && sha256 != entry.sha256 ? changed_message(file_name) : QString();
+            return {};
         case image_result::file_changed:
             return changed_message(file_name);
         case image_result::no_memory:
@@ -134,17 +134,17 @@ private:
     upgrade_observer &observer;
     const QString file_name;
     int length = 0;
-    QElapsedTimer clock;
 
 public:
     bool stopped = false; // the observer interrupted the image: the run ends, not fails
+    QString detail;       // what a failure is about, when there is more to say
 };
 
 // Ends a run between its steps: the link is closed as after a failure.
 upgrade_outcome interrupted(tcp_device &device)
 {
     device.abort();
-    return {upgrade_outcome::interrupted, "interrupted"};
+    return {upgrade_outcome::interrupted, "interrupted", {}};
 }
 
 } // namespace
@@ -161,7 +161,7 @@ upgrade_outcome run_upgrade(tcp_device &device, const upgrade_plan &plan,
         if (run.stopped)
             return interrupted(device);
         if (!message.isEmpty())
-            return {upgrade_outcome::failed, message};
+            return {upgrade_outcome::failed, message, run.detail};
         observer.file_finished(index, sent);
     }
     if (observer.interrupted())

@@ -9,10 +9,13 @@ class tcp_device;
 
 // One package file as the run sends it.
 struct plan_file {
-    QString path;      // the encrypted file: the package directory, a separator, the name
-    qint64 size = 0;   // its length when it was listed
-    int format = 0;    // passed on with the download command
-    QByteArray sha256; // if set, the image bytes sent must hash to it
+    QString path;    // the encrypted file: the package directory, a separator, the name
+    qint64 size = 0; // its length when it was listed
+    int format = 0;  // passed on with the download command
+    // If set, the hashes of the whole image and of each of its pieces (image_piece_size bytes)
+    // as checked: a piece leaves only when it still hashes to its entry.
+    QByteArray sha256;
+    QVector<QByteArray> piece_sha256;
 };
 
 // What a run sends: fixed when it starts, whatever changes around it meanwhile.
@@ -25,8 +28,8 @@ struct upgrade_plan {
 struct sent_file {
     QString name;
     qint64 bytes = 0;
-    QByteArray sha256; // of the bytes sent, when the plan asked for it
-    double seconds = 0;
+    QByteArray sha256;  // of the bytes sent, when the plan asked for it
+    double seconds = 0; // how long the image took to stream
 };
 
 // How a run ended.
@@ -34,6 +37,7 @@ struct upgrade_outcome {
     enum status { done, failed, interrupted };
     status result = done;
     QString message; // the failure's text, as the operator is told it
+    QString detail;  // what it is about: a path and the system's reason; empty if nothing more
 };
 
 // Told what the run does as it goes; called on the run's thread.

@@ -29,6 +29,8 @@ struct site_sensor {
     QString message;
 };
 using site = QVector<site_sensor>;
+// Files of a package directory and their new bytes; null bytes remove the file.
+using package_edits = QVector<QPair<QString, QByteArray>>;
 
 const QString not_prepared = "rror: Lidar not prepared!";
 
@@ -122,15 +124,65 @@ struct fleet_site {
 #endif
     }
 
-    QList<QJsonObject> record() const
+    // Standard output and error, with the line ends the program wrote.
+    QString output()
+    {
+        QString text = QString::fromUtf8(program.readAll());
+#ifdef Q_OS_WIN
+        text.replace("\r\n", "\n"); // the C runtime's text mode
+#endif
+        return text;
+    }
+
+    QList<QByteArray> record_lines() const
     {
         QFile file(path("record.jsonl"));
-        QList<QJsonObject> lines;
+        QList<QByteArray> lines;
         if (file.open(QIODevice::ReadOnly))
             for (const QByteArray &line : file.readAll().split('\n'))
                 if (!line.trimmed().isEmpty())
-                    lines << QJsonDocument::fromJson(line).object();
+                    lines << line;
         return lines;
+    }
+
+    QList<QJsonObject> record() const
+    {
+        QList<QJsonObject> lines;
+        for (const QByteArray &line : record_lines())
+            lines << QJsonDocument::fromJson(line).object();
+        return lines;
+    }
+
+    // The sensors' console lines carry their address, the record's keys come in their order,
+    // and the summary's MB/s is over the images' streaming time.
+    void check_lines(const QString &output) const
+    {
+        const QRegularExpression sensor_line("^127\\.0\\.0\\.\\d+: ");
+        const QStringList lines = output.split('\n');
+        int at = lines.indexOf(sensor_line);
+        for (; at >= 0 && at < lines.size() && !lines[at].isEmpty(); ++at)
+            QVERIFY2(lines[at].contains(sensor_line), qPrintable(lines[at]));
+        const QStringList summary = lines.mid(at + 2);
+        for (const QByteArray &text : record_lines()) {
+            QStringList keys{"address", "old_version", "new_version", "result",
+                             "message", "detail",      "files"};
+            const QJsonObject line = QJsonDocument::fromJson(text).object();
+            double bytes = 0, seconds = 0;
+            for (const QJsonValue &file : line["files"].toArray()) {
+                keys << QStringList{"name", "bytes", "sha256", "seconds"};
+                bytes += file["bytes"].toDouble();
+                seconds += file["seconds"].toDouble();
+            }
+            QStringList found;
+            auto keys_found =
+                QRegularExpression("\"(\\w+)\":").globalMatch(QString::fromUtf8(text));
+            while (keys_found.hasNext())
+                found << keys_found.next().captured(1);
+            QCOMPARE(found, keys + QStringList({"started", "seconds"}));
+            const QString rate = QString::number(seconds > 0 ? bytes / seconds / 1e6 : 0, 'f', 2);
+            const QRegularExpression row("^" + line["address"].toString() + " .* " + rate + "$");
+            QVERIFY2(summary.indexOf(row) >= 0, qPrintable(rate + "\n" + summary.join('\n')));
+        }
     }
 
     // The sensor's line in the record, and what the sensor received.
@@ -174,6 +226,7 @@ struct fleet_site {
 } // namespace
 
 Q_DECLARE_METATYPE(site)
+Q_DECLARE_METATYPE(package_edits)
 
 class test_fleet : public QObject
 {
@@ -185,6 +238,10 @@ private slots:
     void run_site();
     void refused_before_dialling_data();
     void refused_before_dialling();
+    void dials_each_sensor_named_once_data();
+    void dials_each_sensor_named_once();
+    void package_changes_while_sending_data();
+    void package_changes_while_sending();
 };
 
 // A program without the fleet mode fails here once, instead of hanging in every case.
@@ -245,8 +302,9 @@ void test_fleet::run_site()
     for (int i = 0; i < interrupts; ++i)
         fleet.interrupt(i * 300); // the second apart from the first
     QTEST(fleet.finish(), "exit_code");
-    const QString output = QString::fromUtf8(fleet.program.readAll());
+    const QString output = fleet.output();
     QCOMPARE(fleet.record().size(), sensors.size());
+    fleet.check_lines(output);
     int dialled = 0;
     for (int i = 0; i < sensors.size() && !QTest::currentTestFailed(); ++i) {
         const bool ran = !fleet.sensors[i] || fleet.sensors[i]->connections() > 0;
@@ -264,39 +322,157 @@ void test_fleet::run_site()
 
 void test_fleet::refused_before_dialling_data()
 {
-    QTest::addColumn<QString>("file");     // in the package directory
-    QTest::addColumn<QByteArray>("bytes"); // null: the file is removed
+    QTest::addColumn<package_edits>("edits"); // files in the package directory
     QTest::addColumn<QStringList>("options");
-    QTest::newRow("missing image") << "app.bin" << QByteArray() << QStringList();
-    QTest::newRow("image cut mid-block") << "app.bin" << QByteArray("1234567") << QStringList();
-    QTest::newRow("missing padding count") << "app.bin_config" << QByteArray() << QStringList();
-    QTest::newRow("missing update list") << "updatelist" << QByteArray() << QStringList();
-    QTest::newRow("bad version") << "version" << encrypt_package_bytes("c2.08") << QStringList();
-    QTest::newRow("missing settings") << "../config" << QByteArray() << QStringList();
-    QTest::newRow("no jobs") << "" << QByteArray() << QStringList{"--jobs", "0"};
-    QTest::newRow("unknown option") << "" << QByteArray() << QStringList{"--fast"};
+    QTest::addColumn<QString>("said"); // on standard error
+    const QString long_name = QString(36, 'n') + ".bin";
+    QTest::newRow("missing image")
+        << package_edits{{"app.bin", {}}} << QStringList() << "error: file open failed! (";
+    QTest::newRow("image cut mid-block")
+        << package_edits{{"app.bin", "1234567"}} << QStringList() << "";
+    QTest::newRow("missing padding count")
+        << package_edits{{"app.bin_config", {}}} << QStringList() << "";
+    QTest::newRow("padding count not a number")
+        << package_edits{{"app.bin_config", "abc\n"}} << QStringList()
+        << "padding count of app.bin is not a number";
+    QTest::newRow("missing update list")
+        << package_edits{{"updatelist", {}}} << QStringList() << "";
+    QTest::newRow("bad version") << package_edits{{"version", encrypt_package_bytes("c2.08")}}
+                                 << QStringList() << "";
+    QTest::newRow("missing settings")
+        << package_edits{{"../config", {}}} << QStringList() << "config: ";
+    QTest::newRow("settings naming no file")
+        << package_edits{{"../config", ""}} << QStringList() << "names no package file";
+    QTest::newRow("name leaving the package") << package_edits{{"../config", "../pkg/app.bin 1\n"}}
+                                              << QStringList() << "outside the package directory";
+    QTest::newRow("name too long for the download frame")
+        << package_edits{{long_name, encrypt_package_bytes("x")},
+                         {long_name + "_config", "15\n"},
+                         {"../config", long_name.toUtf8() + " 1\n"}}
+        << QStringList() << "53 bytes, more than its frame's 50";
+    QTest::newRow("package not a directory")
+        << package_edits() << QStringList{"--package", "config"} << "config is not a directory";
+    QTest::newRow("address message without carriage returns")
+        << package_edits() << QStringList{"127.0.0.300"} << "'.'\n2) every";
+    QTest::newRow("no jobs") << package_edits() << QStringList{"--jobs", "0"} << "";
+    QTest::newRow("unknown option") << package_edits() << QStringList{"--fast"} << "";
 }
 
 void test_fleet::refused_before_dialling()
 {
-    QFETCH(QString, file);
-    QFETCH(QByteArray, bytes);
+    QFETCH(package_edits, edits);
     QFETCH(QStringList, options);
     fleet_site fleet;
     QVERIFY(fleet.start({{"c2.0.7", fault::none, "", ""}, {"c2.0.8", fault::none, "", ""}}));
-    QFile damaged(fleet.path("pkg/" + file));
-    if (!file.isEmpty())
-        QVERIFY(bytes.isNull() ? damaged.remove()
-                               : damaged.open(QIODevice::WriteOnly) && damaged.write(bytes) > 0);
-    damaged.close();
+    for (const auto &edit : edits) {
+        QFile file(fleet.path("pkg/" + edit.first));
+        QVERIFY(edit.second.isNull() ? file.remove()
+                                     : file.open(QIODevice::WriteOnly) &&
+                                           file.write(edit.second) == edit.second.size());
+    }
     fleet.launch(options);
     QCOMPARE(fleet.finish(), 2);
-    if (!file.isEmpty()) {
+    const QString output = fleet.output();
+    QFETCH(QString, said);
+    QVERIFY2(output.contains(said), qPrintable(output));
+    if (!edits.isEmpty()) {
         fleet.launch_with({"--inspect", fleet.path("pkg"), "--config", fleet.path("config")});
         QCOMPARE(fleet.finish(), 2);
     }
     for (const auto &sensor : fleet.sensors)
         QVERIFY(!sensor->wait_until([&] { return sensor->connections() > 0; }, 300));
+}
+
+void test_fleet::dials_each_sensor_named_once_data()
+{
+    QTest::addColumn<QList<int>>("hosts");       // simulated sensors on 127.0.0.N
+    QTest::addColumn<QStringList>("named");      // the first on the command line, the others listed
+    QTest::addColumn<QList<int>>("connections"); // per sensor
+    QTest::addColumn<QString>("said");
+    // 010 is ten, not the octal eight the system's resolver would read.
+    QTest::newRow("leading zeros")
+        << QList<int>{8, 10} << QStringList{"127.0.0.010"} << QList<int>{0, 1} << "";
+    QTest::newRow("one sensor in three spellings")
+        << QList<int>{2} << QStringList{"127.0.0.2", "127.0.0.02", "127.0.0.002"} << QList<int>{1}
+        << "127.0.0.02: the same sensor as 127.0.0.2, dialled once";
+}
+
+void test_fleet::dials_each_sensor_named_once()
+{
+    QFETCH(QList<int>, hosts);
+    QFETCH(QStringList, named);
+    fleet_site fleet;
+    QVERIFY(fleet.start({}));
+    for (int host : hosts) {
+        fleet.sensors.emplace_back(
+            new simulated_sensor(config_of({"c2.0.7", fault::none, "", ""}), 50661, {},
+                                 QHostAddress(QString("127.0.0.%1").arg(host))));
+        QVERIFY(fleet.sensors.back()->wait_listening());
+    }
+    QFile list(fleet.path("sensors"));
+    QVERIFY(list.open(QIODevice::Append) && list.write(named.mid(1).join('\n').toUtf8()) >= 0);
+    list.close();
+    fleet.launch_with({"--package", fleet.path("pkg"), "--config", fleet.path("config"), "--record",
+                       fleet.path("record.jsonl"), "--sensors", fleet.path("sensors"),
+                       named.first()});
+    QCOMPARE(fleet.finish(), 0);
+    QFETCH(QString, said);
+    QVERIFY(fleet.output().contains(said));
+    QList<int> connections;
+    for (const auto &sensor : fleet.sensors)
+        connections << sensor->connections();
+    QTEST(connections, "connections");
+    const QList<QJsonObject> record = fleet.record();
+    QCOMPARE(record.size(), 1);
+    QCOMPARE(QStringList({record[0]["address"].toString(), record[0]["result"].toString()}),
+             QStringList({named.first(), "upgraded"}));
+}
+
+void test_fleet::package_changes_while_sending_data()
+{
+    QTest::addColumn<QString>("changed"); // when app.bin's download is announced
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("detail");
+    QTest::newRow("a piece of the image") << "app.bin"
+                                          << "error: file app.bin changed since it was listed!"
+                                          << "";
+    QTest::newRow("the next file removed") << "params.txt"
+                                           << "error: file open failed!"
+                                           << "params.txt: ";
+}
+
+void test_fleet::package_changes_while_sending()
+{
+    QFETCH(QString, changed);
+    fleet_site fleet;
+    // Five pieces of 64 KiB; the third is changed before the image starts to stream.
+    const QByteArray image = QByteArray("seventeen bytes. ").repeated(18000);
+    const int changed_at = 2 * 64 * 1024 + 32;
+    fleet.package.files[0].content = image;
+    QVERIFY(fleet.start({{"c2.0.7", fault::none, "", ""}}));
+    sensor_config config = fleet.sensors[0]->config();
+    const QString path = fleet.path("pkg/" + changed);
+    config.on_download = [&](const QString &) {
+        QFile file(path);
+        if (changed != "app.bin")
+            file.remove();
+        else if (file.open(QIODevice::ReadWrite) && file.seek(changed_at))
+            file.write(QByteArray(16, '!'));
+    };
+    fleet.sensors[0]->set_config(config);
+    fleet.launch({});
+    QCOMPARE(fleet.finish(), 1);
+    const QByteArray received = fleet.sensors[0]->images().value(0).data;
+    QVERIFY(received == image.left(received.size()));
+    if (changed == "app.bin")
+        QVERIFY(received.size() <= changed_at - 32);
+    else
+        QCOMPARE(received.size(), image.size());
+    const QJsonObject line = fleet.record().value(0);
+    QTEST(line["message"].toString(), "message");
+    QFETCH(QString, detail); // null when empty
+    QVERIFY(line["detail"].isNull() == detail.isEmpty() &&
+            line["detail"].toString().contains(detail));
 }
 
 QTEST_GUILESS_MAIN(test_fleet)

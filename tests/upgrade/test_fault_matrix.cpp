@@ -234,7 +234,7 @@ void test_fault_matrix::link_lost_before_image_ack()
     upgrade_plan plan{{}, f.package};
     for (const package_file &file : contents.files) {
         const QString path = QDir::toNativeSeparators(QDir(f.package).filePath(file.name));
-        plan.files.append({path, QFileInfo(path).size(), file.format, {}});
+        plan.files.append({path, QFileInfo(path).size(), file.format, {}, {}});
     }
     tcp_device device;
     device.connectToHost(QHostAddress::LocalHost, upgrade_fixture::sensor_port);

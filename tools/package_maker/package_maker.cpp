@@ -65,6 +65,12 @@ bool make_package(const QString &dir, const package_contents &contents, const QS
     error = error ? error : &reason;
     const QDir package(dir);
     const QStringList names = package_file_names(contents);
+    for (const QString &name : names)
+        if (name.contains(' ')) {
+            *error =
+                "image name \"" + name + "\" holds a blank, where the settings file cuts names";
+            return false;
+        }
     if (!overwrite) {
         for (const QString &name : names)
             if (QFileInfo::exists(package.filePath(name))) {

@@ -30,7 +30,8 @@ QByteArray encrypt_package_bytes(const QByteArray &plain);
 // its "<name>_config" companion holding the padding count, then "updatelist"
 // and "version" with their companions. If config_path is not empty, also
 // writes the settings file naming the images there. An existing package is
-// only replaced when overwrite is set. On failure returns false with a reason.
+// only replaced when overwrite is set; an image name with a blank is refused.
+// On failure returns false with a reason.
 bool make_package(const QString &dir, const package_contents &contents, const QString &config_path,
                   bool overwrite, QString *error);
 

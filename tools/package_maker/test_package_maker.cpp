@@ -25,6 +25,10 @@ void test_package_maker::package_decrypts_to_its_images()
         make_package(package, {{{"image.bin", 5, image}}, "c2.0.8", "{};"}, config, false, &error),
         qPrintable(error));
     QVERIFY(!make_package(package, {{}, "c2.0.9", "{};"}, {}, false, &error));
+    // The settings file cuts a name at its first blank.
+    const QString other = QDir(dir.path()).filePath("other");
+    QVERIFY(!make_package(other, {{{"my app.bin", 0, image}}, "c2.0.8", "{};"}, {}, false, &error));
+    QVERIFY(error.contains("\"my app.bin\" holds a blank") && !QFileInfo::exists(other));
 
     const QString path = QDir(package).filePath("image.bin");
     unsigned char *plain = nullptr;
