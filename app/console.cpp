@@ -1,6 +1,7 @@
 #include "app/console.h"
 
 #include <QtGlobal>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -49,6 +50,11 @@ void use_process_code_page_on_console()
 
 void set_up_console()
 {
+#ifndef Q_OS_WIN
+    // A reader that went away (a pipe into "head -1") makes writes fail, which the tool ignores,
+    // rather than end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     setvbuf(stdout, nullptr, _IONBF, 0);
     qInstallMessageHandler(write_message_line);
 #ifdef Q_OS_WIN
@@ -56,6 +62,7 @@ void set_up_console()
 #endif
 }
 
+// What the console does not take is lost, never the run: the results go unexamined.
 void write_error_line(const QString &text)
 {
     fprintf(stderr, "%s\n", text.toLocal8Bit().constData());

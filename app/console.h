@@ -6,7 +6,8 @@
 
 // Readies standard output and error for the tool's lines; the first call in main. Every Qt
 // message goes to standard error, console window or not, and standard output is unbuffered,
-// so "> log.txt 2>&1" holds the whole session in order. An attached Windows console reads
+// so "> log.txt 2>&1" holds the whole session in order. Writing to a stream whose reader went
+// away fails quietly instead of ending the process. An attached Windows console reads
 // the lines in the process's code page until the tool exits.
 void set_up_console();
 

@@ -1,6 +1,7 @@
 #include "app/dialog.h"
 
 #include <QDir>
+#include <QKeyEvent>
 #include <QPixmap>
 
 #include "app/messages.h"
@@ -32,6 +33,8 @@ void Dialog::init_dialog()
     setWindowIcon(window_icon);
     ui->tableWidget_filelist->setItemDelegateForColumn(
         status_column, new progress_delegate(ui->tableWidget_filelist));
+    // Tab leaves the table, which holds nothing to edit, for the next input.
+    ui->tableWidget_filelist->setTabKeyNavigation(false);
 
     device = new tcp_device;
 
@@ -56,4 +59,17 @@ void Dialog::on_pushButton_connect_clicked()
 void Dialog::on_lineEdit_ip_returnPressed()
 {
     ui->pushButton_connect->click();
+}
+
+// Enter on a focused button presses it, as Space does; in a field it presses none but the IP
+// field's own.
+void Dialog::keyPressEvent(QKeyEvent *event)
+{
+    auto *button = qobject_cast<QPushButton *>(focusWidget());
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (button && enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        button->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }

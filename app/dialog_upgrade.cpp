@@ -9,6 +9,8 @@
 #include "app/input_blocker.h"
 #include "app/messages.h"
 #include "app/run_progress.h"
+#include "device/sensor_connect.h"
+#include "device/tcp_device.h"
 #include "package/file_table.h"
 #include "ui_dialog.h"
 #include "upgrade/upgrade_engine.h"
@@ -25,8 +27,8 @@ QVector<qint64> listed_sizes(const upgrade_plan &plan)
     return sizes;
 }
 
-// Shows the run in the table and the title, and keeps the window painting while an image
-// streams.
+// Shows the run in the table, which follows the streaming row, and in the title, and keeps the
+// window painting while an image streams.
 class table_observer : public upgrade_observer
 {
 public:
@@ -34,17 +36,28 @@ public:
         : table(table), progress(table, status_column, listed_sizes(plan))
     {
     }
-    void image_started(int index) override { mark_upgrading(table, index); }
+    void image_started(int index) override
+    {
+        streaming = index;
+        mark_upgrading(table, index);
+        table->scrollToItem(table->item(index, status_column));
+    }
     void image_progress(int index, qint64 taken, qint64 total) override
     {
         progress.image_bytes(index, taken, total);
         QCoreApplication::processEvents();
     }
-    void file_finished(int index, const sent_file &) override { mark_finished(table, index); }
+    void file_finished(int index, const sent_file &) override
+    {
+        streaming = -1;
+        mark_finished(table, index);
+    }
+    void run_failed() { progress.stopped(streaming); }
 
 private:
     QTableWidget *table;
     run_progress progress;
+    int streaming = -1;
 };
 
 } // namespace
@@ -69,8 +82,29 @@ bool Dialog::confirm_downgrade()
     return answer == QMessageBox::Ok;
 }
 
+// What passed the gate is what is sent, whatever happens in the window meanwhile. The window
+// shows the run as over before anything is said of how it ended.
+upgrade_outcome Dialog::run_in_window(const upgrade_plan &plan)
+{
+    const input_blocker busy(this,
+                             {ui->lineEdit_input_directry, ui->pushButton_browse, ui->lineEdit_ip,
+                              ui->pushButton_connect, ui->pushButton_startupgrade},
+                             ui->tableWidget_filelist);
+    table_observer observer(ui->tableWidget_filelist, plan);
+    const upgrade_outcome outcome = run_upgrade(*device, plan, observer);
+    if (outcome.result != upgrade_outcome::done)
+        observer.run_failed();
+    return outcome;
+}
+
 void Dialog::on_pushButton_startupgrade_clicked()
 {
+    // The sensor upgraded is the one the window names.
+    const QString elsewhere = other_sensor_message(*device, ui->lineEdit_ip->text());
+    if (!elsewhere.isEmpty()) {
+        show_error(elsewhere);
+        return;
+    }
     const QString refused = gate_failure(device_version, package_version, update_list);
     if (!refused.isEmpty()) {
         show_error(refused);
@@ -79,13 +113,7 @@ void Dialog::on_pushButton_startupgrade_clicked()
     if (announce_upgrade(device_version, package_version) && !confirm_downgrade())
         return;
 
-    // What passed the gate is what is sent, whatever happens in the window meanwhile.
-    const upgrade_plan plan = plan_of_package();
-    const input_blocker busy(this,
-                             {ui->lineEdit_input_directry, ui->pushButton_browse, ui->lineEdit_ip,
-                              ui->pushButton_connect, ui->pushButton_startupgrade});
-    table_observer observer(ui->tableWidget_filelist, plan);
-    const upgrade_outcome outcome = run_upgrade(*device, plan, observer);
+    const upgrade_outcome outcome = run_in_window(plan_of_package());
     if (outcome.result == upgrade_outcome::done)
         ui->lineEdit_old_version->clear();
     else

@@ -1,8 +1,9 @@
 #include "app/input_blocker.h"
 
-#include <QCoreApplication>
+#include <QAbstractScrollArea>
+#include <QApplication>
 #include <QEvent>
-#include <QWidget>
+#include <QScrollBar>
 
 namespace
 {
@@ -28,11 +29,25 @@ bool is_input_or_close(QEvent::Type type)
     }
 }
 
+bool is_mouse_button_or_wheel(QEvent::Type type)
+{
+    return type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+           type == QEvent::MouseButtonDblClick || type == QEvent::Wheel;
+}
+
 } // namespace
 
-input_blocker::input_blocker(QWidget *window, const QList<QWidget *> &inputs) : window(window)
+input_blocker::input_blocker(QWidget *window, const QList<QWidget *> &inputs,
+                             QAbstractScrollArea *scrollable)
+    : window(window), scrollable(scrollable)
 {
     QCoreApplication::instance()->installEventFilter(this);
+    // Disabling the focused input would hand the focus on to the next widget that takes it.
+    QWidget *focus = QApplication::focusWidget();
+    if (focus && focus->window() == window) {
+        focused = focus;
+        focus->clearFocus();
+    }
     for (QWidget *input : inputs)
         if (input->isEnabled()) {
             input->setEnabled(false);
@@ -47,13 +62,25 @@ input_blocker::~input_blocker()
     for (const QPointer<QWidget> &input : qAsConst(disabled))
         if (input)
             input->setEnabled(true);
+    if (focused)
+        focused->setFocus();
 }
 
 bool input_blocker::eventFilter(QObject *target, QEvent *event)
 {
     const auto *widget = qobject_cast<const QWidget *>(target);
-    if (!widget || widget->window() != window || !is_input_or_close(event->type()))
+    if (!widget || widget->window() != window || !is_input_or_close(event->type()) ||
+        scrolls(widget, event))
         return false;
     event->ignore();
     return true;
+}
+
+bool input_blocker::scrolls(const QWidget *target, const QEvent *event) const
+{
+    if (!scrollable || !is_mouse_button_or_wheel(event->type()))
+        return false;
+    if (target == scrollable->viewport())
+        return event->type() == QEvent::Wheel;
+    return qobject_cast<const QScrollBar *>(target) && scrollable->isAncestorOf(target);
 }

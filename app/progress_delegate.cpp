@@ -11,7 +11,9 @@ void progress_delegate::paint(QPainter *painter, const QStyleOptionViewItem &opt
         bar.setWidth(option.rect.width() * qBound(0, value.toInt(), 100) / 100);
         // Translucent, so the text stays readable in any palette; a row's own background
         // (a finished row's green) is painted over it.
-        QColor color = option.palette.color(QPalette::Highlight);
+        QColor color = index.data(stopped_role).toBool()
+                           ? QColor(Qt::red)
+                           : option.palette.color(QPalette::Highlight);
         color.setAlpha(96);
         painter->fillRect(bar, color);
     }

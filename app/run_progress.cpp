@@ -1,6 +1,8 @@
 #include "app/run_progress.h"
 
+#include <QCursor>
 #include <QTableWidget>
+#include <QToolTip>
 #include <numeric>
 
 #include "app/progress_delegate.h"
@@ -31,6 +33,9 @@ run_progress::run_progress(QTableWidget *table, int column, const QVector<qint64
     quiet.setInterval(quiet_ms);
     connect(&quiet, &QTimer::timeout, this, &run_progress::show_pending);
     clock.start();
+    // A row stopped in an earlier run streams anew.
+    for (int row = 0; row < sent.size(); ++row)
+        table->item(row, column)->setData(stopped_role, QVariant());
     show_title(0);
 }
 
@@ -55,6 +60,12 @@ void run_progress::image_bytes(int row, qint64 bytes, qint64 total)
         show_pending();
 }
 
+void run_progress::stopped(int row)
+{
+    if (row >= 0 && row < sent.size())
+        table->item(row, column)->setData(stopped_role, true);
+}
+
 // Shows what was reported since the last time, then keeps quiet for a while.
 void run_progress::show_pending()
 {
@@ -77,13 +88,22 @@ void run_progress::show_row(int row, double bytes_per_second)
     QTableWidgetItem *item = table->item(row, column);
     item->setData(progress_role, percent(sent[row], totals[row]));
     const qint64 left = totals[row] - sent[row];
-    if (bytes_per_second <= 0 || left <= 0) {
-        item->setToolTip(QString());
+    item->setToolTip(bytes_per_second <= 0 || left <= 0
+                         ? QString()
+                         : QString("%1 MB/s, %2 left")
+                               .arg(bytes_per_second / 1e6, 0, 'f', 1)
+                               .arg(minutes_seconds(qint64(left / bytes_per_second + 0.5))));
+    refresh_shown_tooltip(item);
+}
+
+// A tooltip keeps the text it was shown with; shown again over the same cell, it is live.
+void run_progress::refresh_shown_tooltip(const QTableWidgetItem *item)
+{
+    if (!QToolTip::isVisible())
         return;
-    }
-    item->setToolTip(QString("%1 MB/s, %2 left")
-                         .arg(bytes_per_second / 1e6, 0, 'f', 1)
-                         .arg(minutes_seconds(qint64(left / bytes_per_second + 0.5))));
+    const QRect cell = table->visualItemRect(item);
+    if (cell.contains(table->viewport()->mapFromGlobal(QCursor::pos())))
+        QToolTip::showText(QCursor::pos(), item->toolTip(), table->viewport(), cell);
 }
 
 void run_progress::show_title(qint64 run_sent)

@@ -9,12 +9,13 @@
 #include <QVector>
 
 class QTableWidget;
+class QTableWidgetItem;
 
 // The window's view of one upgrade run, while it lives. Each row that has sent image bytes
 // holds its share in its Status cell (progress_role, 0 to 100; the cell's text is left alone)
 // and the rate and time left in the cell's tooltip; the window title begins with the run's
-// percentage. The view changes at most ten times a second. When it ends, every row keeps its
-// last share and the window its form's title.
+// percentage. The view changes at most ten times a second; a tooltip on show follows it. When
+// it ends, every row keeps its last share and the window its form's title.
 class run_progress : public QObject
 {
 public:
@@ -24,10 +25,13 @@ public:
 
     // sent of the row's total image bytes have been handed to the sensor.
     void image_bytes(int row, qint64 sent, qint64 total);
+    // The run stopped while this row streamed.
+    void stopped(int row);
 
 private:
     void show_pending();
     void show_row(int row, double bytes_per_second);
+    void refresh_shown_tooltip(const QTableWidgetItem *item);
     void show_title(qint64 run_sent);
     double recent_rate(qint64 run_sent);
 

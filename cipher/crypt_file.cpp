@@ -18,20 +18,24 @@ void print_to_stdout(const char *line)
 
 crypt_line_output output = print_to_stdout;
 
-// Formats one console line, without its line end, and hands it to the output.
+// Formats one console line, without its line end, and hands it to the output. A short line
+// needs no allocation, so even the message that memory ran out is shown.
 void say(const char *format, ...)
 {
+    char small[256];
     va_list args, again;
     va_start(args, format);
     va_copy(again, args);
-    int length = vsnprintf(NULL, 0, format, args);
+    int length = vsnprintf(small, sizeof small, format, args);
     va_end(args);
-    char *line = length < 0 ? NULL : (char *)malloc((size_t)length + 1);
-    if (line != NULL) {
-        vsnprintf(line, (size_t)length + 1, format, again);
+    char *line = length < (int)sizeof small ? small : (char *)malloc((size_t)length + 1);
+    if (length >= 0 && line != NULL) {
+        if (line != small)
+            vsnprintf(line, (size_t)length + 1, format, again);
         output(line);
-        free(line);
     }
+    if (line != small)
+        free(line);
     va_end(again);
 }
 

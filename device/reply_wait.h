@@ -16,8 +16,9 @@ const int reply_wait_ms = 3000;
 const int reply_deadline_ms = 9000;
 
 // One wait of at most 3000 ms that appends what arrived to buffer; false
-// without waiting once the link is gone (and nothing is left to read) or
-// reply_deadline_ms have passed since the reply's clock started.
+// without waiting once the link is gone (and nothing is left to read),
+// reply_deadline_ms have passed since the reply's clock started, or the waits
+// were stopped.
 bool read_more(QAbstractSocket &socket, QByteArray &buffer, const QElapsedTimer &reply_clock);
 
 #endif

@@ -3,7 +3,9 @@
 #include <QHostAddress>
 #include <QtDebug>
 
+#include "device/descriptor_limit.h"
 #include "device/device_result.h"
+#include "device/link_wait.h"
 #include "device/replies.h"
 #include "device/reply_wait.h"
 #include "device/tcp_device.h"
@@ -65,13 +67,16 @@ QString dial_sensor(tcp_device &device, const QString &address)
 {
     if (!is_valid_ipv4_text(address))
         return address_message;
-    if (device.state() == QAbstractSocket::ConnectedState)
+    if (is_connected_to(device, address))
         return "Lidar is already connected, don't repeat";
+    // Another address while connected: that sensor is dialled instead, as by a first press.
     device.abort();
     device.connectToHost(QHostAddress(ipv4_of(address)).toString(), sensor_port,
                          QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    if (!device.waitForConnected(connect_wait_ms)) {
+    if (!wait_for(device, link_event::connected, connect_wait_ms)) {
         device.close();
+        if (device.error() == QAbstractSocket::SocketResourceError && out_of_descriptors())
+            return descriptor_shortage("a socket for IP " + address);
         return "error: connect DAE failed with IP " + address + "!";
     }
     return {};
@@ -92,6 +97,20 @@ QString query_lidar_version(tcp_device &device, QStringList &messages)
 }
 
 } // namespace
+
+bool is_connected_to(const QAbstractSocket &device, const QString &address)
+{
+    return device.state() == QAbstractSocket::ConnectedState &&
+           device.peerAddress().toIPv4Address() == ipv4_of(address);
+}
+
+QString other_sensor_message(const QAbstractSocket &device, const QString &address)
+{
+    if (device.state() != QAbstractSocket::ConnectedState || is_connected_to(device, address))
+        return {};
+    return "error: the connected sensor is " + device.peerAddress().toString() + ", not " +
+           address + ": press connect";
+}
 
 QString invalid_address_message()
 {

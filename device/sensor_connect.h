@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+class QAbstractSocket;
 class tcp_device;
 
 // How a connect went: whether this call opened the link, and the messages to show, in order.
@@ -16,8 +17,16 @@ struct connect_outcome {
 // What the operator is told of an address that is not four decimal numbers of 0 to 255.
 QString invalid_address_message();
 
-// Checks the address, dials the sensor's port 50661 and asks for its version. A query that
-// finds none closes the link, so no late log byte is read as a later answer.
+// Whether the link is up to the sensor at this address, read as four decimal numbers.
+bool is_connected_to(const QAbstractSocket &device, const QString &address);
+
+// What the operator is told when the link is up to another sensor than the address names;
+// empty when it is not.
+QString other_sensor_message(const QAbstractSocket &device, const QString &address);
+
+// Checks the address, dials the sensor's port 50661 and asks for its version; a link up to
+// another sensor is dropped first. A query that finds none closes the link, so no late log
+// byte is read as a later answer.
 connect_outcome connect_sensor(tcp_device &device, const QString &address);
 
 #endif

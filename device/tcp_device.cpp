@@ -2,6 +2,7 @@
 
 #include <QtDebug>
 
+#include "device/link_wait.h"
 #include "device/replies.h"
 #include "device/reply_wait.h"
 
@@ -88,7 +89,7 @@ int tcp_device::recv_ack(int expected_size, int expected_value)
         return 2;
     // The reply may already be in: the event loop reads while an image drains.
     if (bytesAvailable() == 0)
-        waitForReadyRead(reply_wait_ms);
+        wait_for(*this, link_event::ready_read, reply_wait_ms);
     const QByteArray reply = readAll();
     const int value = ack_value(reply);
     if (value == expected_value && reply.size() == expected_size)
@@ -102,7 +103,7 @@ int tcp_device::recv_data(int expected_size, QByteArray &data)
 {
     if (!is_connected(*this))
         return 2;
-    waitForReadyRead(reply_wait_ms);
+    wait_for(*this, link_event::ready_read, reply_wait_ms);
     data = readAll();
     if (data.size() == expected_size)
         return 0;

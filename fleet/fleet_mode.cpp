@@ -11,6 +11,8 @@
 
 #include "app/console.h"
 #include "cipher/crypt_file.h"
+#include "device/descriptor_limit.h"
+#include "device/link_wait.h"
 #include "device/tcp_device.h"
 #include "fleet/fleet_options.h"
 #include "fleet/fleet_report.h"
@@ -26,6 +28,18 @@ namespace
 const qint64 progress_interval_ms = 1000;
 
 fleet_report *report = nullptr;
+
+// The second interrupt stops the running links, in every wait and mid-image.
+bool links_must_stop()
+{
+    return interrupts_so_far() >= 2;
+}
+
+// After one interrupt, or once the record cannot keep what happens, no sensor is dialled.
+bool dialling_stopped()
+{
+    return interrupts_so_far() >= 1 || report->record_lost();
+}
 
 // A worker thread is named after the sensor it serves, whose console lines carry the address.
 void sensor_lines(const QString &text)
@@ -68,7 +82,7 @@ public:
                          .arg(total > 0 ? 100 * taken / total : 100)
                          .arg(taken / seconds / 1e6, 0, 'f', 2));
     }
-    bool interrupted() override { return interrupts_so_far() >= 2; }
+    bool interrupted() override { return links_must_stop(); }
 
 private:
     const sensor_task &task;
@@ -81,7 +95,7 @@ public:
     explicit sensor_job(const sensor_task &task) : task(task) {}
     void run() override
     {
-        if (interrupts_so_far() >= 1) {
+        if (dialling_stopped()) {
             report->finished(never_dialled(task));
             return;
         }
@@ -133,20 +147,37 @@ read_result<checked_package> read_checked_package(const fleet_options &options)
     return package;
 }
 
+// As many sensors at once as asked, and as the process's descriptors carry.
+int links_at_once(int jobs)
+{
+    const int carried = raise_descriptor_limit();
+    if (jobs <= carried)
+        return jobs;
+    write_error_line(QString("note: the open-file limit carries %1 links at once; %1 jobs "
+                             "instead of %2")
+                         .arg(carried)
+                         .arg(jobs));
+    return carried;
+}
+
 int upgrade_fleet(const fleet_options &options, const checked_package &package)
 {
+    const int jobs = links_at_once(options.jobs);
     fleet_report lines;
-    if (!options.record.isEmpty() && !lines.open_record(options.record)) {
-        write_error_line("error: cannot write record " + options.record + "!");
+    const QString unwritable =
+        options.record.isEmpty() ? QString() : lines.open_record(options.record);
+    if (!unwritable.isEmpty()) {
+        write_error_line(unwritable);
         return 2;
     }
     report = &lines;
     count_interrupts();
+    stop_waits_when(links_must_stop);
     // Qt registers a socket's types when the first one is made; making it here keeps the
     // workers from racing to do so.
     delete new tcp_device;
     QThreadPool pool;
-    pool.setMaxThreadCount(options.jobs);
+    pool.setMaxThreadCount(jobs);
     const upgrade_plan plan = plan_of(package);
     for (const QString &address : options.addresses)
         pool.start(new sensor_job({address, package.version, package.update_list, plan,

@@ -1,11 +1,13 @@
 #include "fleet/fleet_report.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QMutexLocker>
 
 #include "app/console.h"
+#include "fleet/disk_sync.h"
 
 namespace
 {
@@ -60,6 +62,15 @@ QString result_line(const sensor_record &record)
     return text + QString(" (%1 s)").arg(record.seconds, 0, 'f', 1);
 }
 
+// Whether the file ends in the middle of a line, cut by an earlier run's crash. Only a plain
+// file is looked at: opening a pipe to read could wait for ever.
+bool ends_mid_line(const QString &path)
+{
+    QFile file(path);
+    return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) && file.size() > 0 &&
+           file.seek(file.size() - 1) && !file.read(1).endsWith('\n');
+}
+
 } // namespace
 
 QString prefixed_lines(const QString &sensor, const QString &text)
@@ -109,10 +120,34 @@ QString summary_table(const QVector<sensor_record> &records)
     return table;
 }
 
-bool fleet_report::open_record(const QString &path)
+QString fleet_report::open_record(const QString &path)
 {
+    const bool fresh_line = ends_mid_line(path);
     record_file.setFileName(path);
-    return record_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+    // Unbuffered: each line reaches the system in one write whose outcome is known at once.
+    if (!record_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text |
+                          QIODevice::Unbuffered) ||
+        (fresh_line && !write_record("\n")))
+        return record_failure();
+    return {};
+}
+
+bool fleet_report::write_record(const QByteArray &bytes)
+{
+    return record_file.write(bytes) == bytes.size() && sync_to_disk(record_file);
+}
+
+QString fleet_report::record_failure() const
+{
+    const QString reason = record_file.error() == QFileDevice::NoError
+                               ? QString("cannot sync to disk")
+                               : record_file.errorString();
+    return "error: cannot write record " + record_file.fileName() + ": " + reason;
+}
+
+bool fleet_report::record_lost() const
+{
+    return lost;
 }
 
 void fleet_report::line(const QString &text)
@@ -126,9 +161,11 @@ void fleet_report::finished(const sensor_record &record)
     const QMutexLocker lock(&mutex);
     records.append(record);
     write_error_line(result_line(record));
-    if (record_file.isOpen()) {
-        record_file.write(record_line(record) + "\n");
-        record_file.flush();
+    if (!record_file.isOpen() || lost)
+        return;
+    if (!write_record(record_line(record) + "\n")) {
+        lost = true;
+        write_error_line(record_failure());
     }
 }
 
@@ -136,6 +173,8 @@ bool fleet_report::summarise()
 {
     const QMutexLocker lock(&mutex);
     write_error_line("\n" + summary_table(records));
+    if (lost)
+        return false;
     for (const sensor_record &record : qAsConst(records))
         if (record.result != sensor_record::upgraded && record.result != sensor_record::skipped)
             return false;

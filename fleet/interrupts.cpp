@@ -15,10 +15,11 @@ std::atomic<int> interrupts{0};
 std::atomic<bool> handled{false};
 
 #ifdef Q_OS_WIN
-// Runs in a thread of the system's own; the process ends when it returns from a close.
+// Runs in a thread of the system's own; the process ends when it returns from a close, a
+// logoff or a shutdown.
 BOOL WINAPI on_console_event(DWORD event)
 {
-    if (event != CTRL_CLOSE_EVENT) {
+    if (event != CTRL_CLOSE_EVENT && event != CTRL_LOGOFF_EVENT && event != CTRL_SHUTDOWN_EVENT) {
         ++interrupts;
         return TRUE;
     }
@@ -29,9 +30,10 @@ BOOL WINAPI on_console_event(DWORD event)
     return TRUE;
 }
 #else
-void on_signal(int)
+// A hang-up or a request to terminate leaves no time to let the running links finish.
+void on_signal(int number)
 {
-    ++interrupts;
+    interrupts += number == SIGINT ? 1 : 2;
 }
 #endif
 
@@ -42,7 +44,11 @@ void count_interrupts()
 #ifdef Q_OS_WIN
     SetConsoleCtrlHandler(on_console_event, TRUE);
 #else
-    std::signal(SIGINT, on_signal);
+    for (const int number : {SIGINT, SIGTERM})
+        std::signal(number, on_signal);
+    // Started under nohup, the run is meant to outlive the session.
+    if (std::signal(SIGHUP, on_signal) == SIG_IGN)
+        std::signal(SIGHUP, SIG_IGN);
 #endif
 }
 

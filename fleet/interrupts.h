@@ -1,8 +1,10 @@
 #ifndef INTERRUPTS_H
 #define INTERRUPTS_H
 
-// From now on counts the operator's interrupts: Ctrl+C, and on Windows the console closing,
-// which counts as two since the system ends the process soon after.
+// From now on counts the operator's interrupts: Ctrl+C counts as one; a hang-up (SIGHUP), a
+// request to terminate (SIGTERM), and on Windows the console closing, a logoff or a shutdown
+// count as two, since the process is expected to end soon after. A hang-up ignored when the
+// process started (nohup) stays ignored.
 void count_interrupts();
 
 int interrupts_so_far();

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 
+#include "device/link_wait.h"
 #include "device/sensor_connect.h"
 #include "device/tcp_device.h"
 #include "upgrade/version_gate.h"
@@ -53,7 +54,7 @@ void hang_up(tcp_device &device)
 {
     device.disconnectFromHost();
     if (device.state() != QAbstractSocket::UnconnectedState)
-        device.waitForDisconnected(goodbye_wait_ms);
+        wait_for(device, link_event::disconnected, goodbye_wait_ms);
     device.abort();
 }
 
@@ -111,6 +112,11 @@ sensor_record upgrade_sensor(const sensor_task &task, upgrade_observer &observer
     QElapsedTimer clock;
     clock.start();
     dial_and_send(task, observer, record);
+    // A wait cut short by the interrupt fails: the sensor was interrupted, whatever step it was at.
+    if (record.result == sensor_record::failed && observer.interrupted()) {
+        record.result = sensor_record::interrupted;
+        record.message.clear();
+    }
     record.seconds = clock.elapsed() / 1000.0;
     return record;
 }

@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QtDebug>
 
+#include "device/descriptor_limit.h"
 #include "device/device_result.h"
+#include "device/link_reset.h"
 #include "device/send_queue.h"
 #include "device/tcp_device.h"
 #include "package/package_file.h"
@@ -12,6 +14,13 @@
 
 namespace
 {
+
+// A file that did not open for want of a descriptor says so, rather than that the package is
+// broken.
+QString open_failure(const QString &message, const QString &path)
+{
+    return out_of_descriptors() ? descriptor_shortage(path) : message;
+}
 
 // One file's run, from opening it to the image's acknowledgement.
 class file_run
@@ -30,7 +39,7 @@ public:
         QFile file(entry.path);
         if (!file.open(QIODevice::ReadOnly)) {
             detail = open_failure_detail(file);
-            return "error: file open failed!";
+            return open_failure("error: file open failed!", entry.path);
         }
         qDebug() << "\t--ok";
         const QString refused = announce();
@@ -65,7 +74,7 @@ private:
     {
         const read_result<int> image = image_length(entry.path, plan.package_dir, entry.size);
         if (!image)
-            return image.failure;
+            return open_failure(image.failure, companion_path(plan.package_dir, file_name));
         length = *image.value;
 
         qDebug() << "send upgrade command";
@@ -84,13 +93,14 @@ private:
         return {};
     }
 
-    // Streams the image; a failure closes the link, since the sensor still waits for bytes
-    // that will not come and nothing it says later may be taken as an answer.
+    // Streams the image; a failure resets the link, since the sensor still waits for bytes
+    // that will not come, nothing it says later may be taken as an answer, and nothing still
+    // queued may reach it.
     QString send_image(QByteArray &sha256)
     {
         const QString failure = stream_image(sha256);
         if (!failure.isEmpty())
-            device.abort();
+            reset_link(device);
         return failure;
     }
 
@@ -98,7 +108,7 @@ private:
     {
         crypt_stream image;
         if (crypt_stream_open(&image, "decry", entry.path.toLocal8Bit().constData()) != 0)
-            return "Decry Fail";
+            return open_failure("Decry Fail", entry.path);
         limit_send_queue(device);
         const image_result result = write_image(
             device, image, length,
@@ -140,10 +150,10 @@ public:
     QString detail;       // what a failure is about, when there is more to say
 };
 
-// Ends a run between its steps: the link is closed as after a failure.
+// Ends a run between its steps: the link is reset as after a failed image.
 upgrade_outcome interrupted(tcp_device &device)
 {
-    device.abort();
+    reset_link(device);
     return {upgrade_outcome::interrupted, "interrupted", {}};
 }
 

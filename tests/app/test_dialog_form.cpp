@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "app/progress_delegate.h"
+#include "app/scaling.h"
 #include "dialog_probe.h"
 #include "message_catcher.h"
 #include "scoped_workdir.h"
@@ -14,8 +15,9 @@ class test_dialog_form : public QObject
 
 private slots:
     void state_before_first_show();
+    void scale_follows_the_desktop_setting();
     void progress_bar_fills_its_share();
-    void rows_fit_their_font();
+    void table_rows_and_tab_order();
     void enter_in_a_field_data();
     void enter_in_a_field();
 };
@@ -62,24 +64,39 @@ void test_dialog_form::state_before_first_show()
     QCOMPARE(Dialog().windowIcon().pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::red));
 }
 
-void test_dialog_form::progress_bar_fills_its_share()
+// Offscreen has no X desktop: the pick of the scale is tested by itself.
+void test_dialog_form::scale_follows_the_desktop_setting()
 {
-    QStandardItemModel model(1, 1);
-    model.setData(model.index(0, 0), 37, progress_role);
-    QImage cell(200, 30, QImage::Format_RGB32);
-    cell.fill(Qt::white);
-    QPainter painter(&cell);
-    QStyleOptionViewItem option;
-    option.rect = cell.rect();
-    progress_delegate().paint(&painter, option, model.index(0, 0));
-    int filled = 0;
-    for (int x = 0; x < cell.width(); ++x)
-        filled += cell.pixel(x, 1) != QColor(Qt::white).rgb();
-    QCOMPARE(filled, 74);
+    QCOMPARE(x_desktop_dpi({}) / 96.0, 1.0);
+    QCOMPARE(x_desktop_dpi("Xcursor.size:\t24\nXft.dpi:\t144\nXft.rgba:\trgb\n") / 96.0, 1.5);
+    QCOMPARE(x_desktop_dpi("Xft.dpi:\tlarge\n") / 96.0, 1.0);
 }
 
-// CTest runs this program at several QT_SCALE_FACTORs too.
-void test_dialog_form::rows_fit_their_font()
+void test_dialog_form::progress_bar_fills_its_share()
+{
+    for (const bool stopped : {false, true}) {
+        QStandardItemModel model(1, 1);
+        model.setData(model.index(0, 0), 37, progress_role);
+        model.setData(model.index(0, 0), stopped, stopped_role);
+        QImage cell(200, 30, QImage::Format_RGB32);
+        cell.fill(Qt::white);
+        QPainter painter(&cell);
+        QStyleOptionViewItem option;
+        option.rect = cell.rect();
+        progress_delegate().paint(&painter, option, model.index(0, 0));
+        int filled = 0;
+        for (int x = 0; x < cell.width(); ++x)
+            filled += cell.pixel(x, 1) != QColor(Qt::white).rgb();
+        QCOMPARE(filled, 74);
+        // A stopped run's bar is plainly red, a running one's is not.
+        const QColor bar = cell.pixelColor(0, 1);
+        QCOMPARE(bar.red() > bar.green() && bar.red() > bar.blue(), stopped);
+    }
+}
+
+// CTest runs this program at several QT_SCALE_FACTORs too. Tab and Shift+Tab go through every
+// input once, the file table too, and round again.
+void test_dialog_form::table_rows_and_tab_order()
 {
     scoped_workdir workdir;
     QFile config("config");
@@ -94,22 +111,44 @@ void test_dialog_form::rows_fit_their_font()
         for (int column = 0; column < table->columnCount(); ++column)
             QVERIFY(table->rowHeight(row) >=
                     QFontMetrics(table->item(row, column)->font()).height());
+    d.show();
+    QVERIFY(QTest::qWaitForWindowActive(&d));
+    QStringList order = {
+        "lineEdit_input_directry", "pushButton_browse",       "tableWidget_filelist",
+        "lineEdit_old_version",    "lineEdit_new_version",    "lineEdit_ip",
+        "pushButton_connect",      "pushButton_startupgrade", "lineEdit_input_directry"};
+    for (const auto modifier : {Qt::NoModifier, Qt::ShiftModifier}) {
+        QStringList visited = {order.first()};
+        d.findChild<QWidget *>(order.first())->setFocus();
+        for (int i = 1; i < order.size() && QApplication::focusWidget(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifier);
+            visited << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(visited, order);
+        std::reverse(order.begin(), order.end());
+    }
 }
 
 void test_dialog_form::enter_in_a_field_data()
 {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("version");
+    QTest::addColumn<bool>("chooser");
     QTest::newRow("IP field connects") << "lineEdit_ip"
-                                       << "c2.0.7";
+                                       << "c2.0.7" << false;
     QTest::newRow("Directory field does nothing more") << "lineEdit_input_directry"
-                                                       << "";
+                                                       << "" << false;
+    QTest::newRow("focused connect presses") << "pushButton_connect"
+                                             << "c2.0.7" << false;
+    QTest::newRow("focused Browse presses") << "pushButton_browse"
+                                            << "" << true;
 }
 
 void test_dialog_form::enter_in_a_field()
 {
     QFETCH(QString, field);
     QFETCH(QString, version);
+    QFETCH(bool, chooser);
     scoped_workdir workdir;
     simulated_sensor sensor({}, 50661);
     QVERIFY(sensor.wait_listening());
@@ -123,9 +162,11 @@ void test_dialog_form::enter_in_a_field()
     dialog_probe::widget<QLineEdit>(d, "lineEdit_ip")->setText("127.0.0.1");
     d.show();
     QVERIFY(QTest::qWaitForWindowActive(&d));
-    QTest::keyClick(dialog_probe::widget<QLineEdit>(d, qPrintable(field)), Qt::Key_Return);
+    auto *target = dialog_probe::widget<QWidget>(d, qPrintable(field));
+    target->setFocus();
+    QTest::keyClick(target, Qt::Key_Return);
     QCOMPARE(dialog_probe::widget<QLineEdit>(d, "lineEdit_old_version")->text(), version);
-    QCOMPARE(opened, QStringList());
+    QCOMPARE(opened, chooser ? QStringList("Find Files") : QStringList());
 }
 
 int main(int argc, char *argv[])

@@ -19,7 +19,7 @@
 namespace
 {
 
-enum class fault { none, absent, silent, stall, late_ack, slow };
+enum class fault { none, absent, unanswered, silent, stall, no_download_ack, late_ack, slow };
 
 // One sensor of a site and the record line it should end with.
 struct site_sensor {
@@ -49,8 +49,11 @@ sensor_config config_of(const site_sensor &sensor)
     sensor_config config;
     config.log = "boot ok\nlidar firmware version " + sensor.version + "\nready\n";
     config.silent = sensor.kind == fault::silent;
+    config.full_backlog = sensor.kind == fault::unanswered;
     if (sensor.kind == fault::stall)
         config.stall_after_image_bytes = 10000;
+    if (sensor.kind == fault::no_download_ack)
+        config.download_ack = ack_mode::none;
     if (sensor.kind == fault::late_ack)
         config.image_ack = ack_mode::late;
     // About two seconds for the large image: time enough to interrupt mid-image.
@@ -90,18 +93,24 @@ struct fleet_site {
         return true;
     }
 
-    // The first address on the command line, the others in the sensors file.
-    void launch(const QStringList &options)
+    // The first address on the command line, the others in the sensors file. A shell, if
+    // given, runs the program as "$0" "$@".
+    void launch(const QStringList &options, const QStringList &shell = {})
     {
         launch_with(QStringList{"--package", path("pkg"), "--config", path("config"), "--record",
                                 path("record.jsonl"), "--sensors", path("sensors"), address_of(0)} +
-                    options);
+                        options,
+                    shell);
     }
 
-    void launch_with(const QStringList &arguments)
+    void launch_with(const QStringList &arguments, const QStringList &shell = {})
     {
+        const QString corvalen = QCoreApplication::applicationDirPath() + "/" CORVALEN_PATH;
         program.setProcessChannelMode(QProcess::MergedChannels);
-        program.start(QCoreApplication::applicationDirPath() + "/" CORVALEN_PATH, arguments);
+        if (shell.isEmpty())
+            program.start(corvalen, arguments);
+        else
+            program.start(shell.first(), shell.mid(1) + QStringList(corvalen) + arguments);
     }
 
     // The exit code, or -1 when the program hung or crashed.
@@ -113,16 +122,15 @@ struct fleet_site {
         return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
     }
 
-    // SIGINT, as Ctrl+C in a terminal sends it.
-    void interrupt(int after_ms)
-    {
-        QTest::qWait(after_ms);
 #ifndef Q_OS_WIN
+    // SIGINT as Ctrl+C in a terminal sends it, SIGHUP as a closed session, SIGTERM as a stop.
+    void signal(int number)
+    {
         // Never pid 0: that would signal this test's own process group.
         if (program.processId() > 0)
-            ::kill(pid_t(program.processId()), SIGINT);
-#endif
+            ::kill(pid_t(program.processId()), number);
     }
+#endif
 
     // Standard output and error, with the line ends the program wrote.
     QString output()
@@ -145,12 +153,29 @@ struct fleet_site {
         return lines;
     }
 
+    // Every line of the record that is a JSON object.
     QList<QJsonObject> record() const
     {
         QList<QJsonObject> lines;
         for (const QByteArray &line : record_lines())
-            lines << QJsonDocument::fromJson(line).object();
+            if (QJsonDocument::fromJson(line).isObject())
+                lines << QJsonDocument::fromJson(line).object();
         return lines;
+    }
+
+    int dialled() const
+    {
+        return int(std::count_if(sensors.begin(), sensors.end(), [](const auto &sensor) {
+            return sensor && sensor->connections();
+        }));
+    }
+
+    QJsonObject line_of(int index) const
+    {
+        QJsonObject line;
+        for (const QJsonObject &each : record())
+            line = each["address"] == address_of(index) ? each : line;
+        return line;
     }
 
     // The sensors' console lines carry their address, the record's keys come in their order,
@@ -188,9 +213,7 @@ struct fleet_site {
     // The sensor's line in the record, and what the sensor received.
     void check(int index, const site_sensor &expected) const
     {
-        QJsonObject line;
-        for (const QJsonObject &each : record())
-            line = each["address"] == address_of(index) ? each : line;
+        const QJsonObject line = line_of(index);
         // An interrupted sensor's message is not fixed.
         const bool fixed_message = expected.result != "interrupted";
         QCOMPARE(
@@ -236,6 +259,14 @@ private slots:
     void initTestCase();
     void run_site_data();
     void run_site();
+#ifndef Q_OS_WIN
+    void record_survives_data();
+    void record_survives();
+    void interrupts_data();
+    void interrupts();
+    void descriptors_data();
+    void descriptors();
+#endif
     void refused_before_dialling_data();
     void refused_before_dialling();
     void dials_each_sensor_named_once_data();
@@ -258,7 +289,6 @@ void test_fleet::run_site_data()
 {
     QTest::addColumn<site>("sensors");
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<int>("interrupts"); // once two sensors take an image
     QTest::addColumn<int>("exit_code");
     const QString forbidden = "error: update from c2.0.1 to c2.0.8 is forbidden";
     const QString absent = "error: connect DAE failed with IP " + address_of(6) + "!";
@@ -270,55 +300,187 @@ void test_fleet::run_site_data()
                                    {"c2.0.7", fault::stall, "failed", not_prepared},
                                    {"c2.0.7", fault::late_ack, "failed", not_prepared},
                                    {"", fault::absent, "failed", absent}}
-                           << QStringList() << 0 << 1;
+                           << QStringList() << 1;
     QTest::newRow("healthy, reinstall and downgrade")
         << site{{"c2.0.7", fault::none, "upgraded", ""},
                 {"c2.0.8", fault::none, "upgraded", ""},
                 {"c2.0.9", fault::none, "upgraded", ""}}
-        << QStringList{"--reinstall", "--allow-downgrade", "--jobs", "2"} << 0 << 0;
-#ifndef Q_OS_WIN
-    // The sensors never dialled are "interrupted" too.
-    const site_sensor slow{"c2.0.7", fault::slow, "upgraded", ""};
-    QTest::newRow("interrupted once: running sensors finish")
-        << site(4, slow) << QStringList{"--jobs", "2"} << 1 << 1;
-    const site_sensor aborted{"c2.0.7", fault::slow, "interrupted", ""};
-    QTest::newRow("interrupted twice: running links abort")
-        << site(4, aborted) << QStringList{"--jobs", "2"} << 2 << 1;
-#endif
+        << QStringList{"--reinstall", "--allow-downgrade", "--jobs", "2"} << 0;
 }
 
 void test_fleet::run_site()
 {
     QFETCH(site, sensors);
     QFETCH(QStringList, options);
-    QFETCH(int, interrupts);
     fleet_site fleet;
     QVERIFY(fleet.start(sensors));
     fleet.launch(options);
-    const auto downloading = [](const auto &sensor) { return sensor->commands().size() > 1; };
-    if (interrupts)
-        QTRY_COMPARE_WITH_TIMEOUT(
-            std::count_if(fleet.sensors.begin(), fleet.sensors.end(), downloading), 2, 60000);
-    for (int i = 0; i < interrupts; ++i)
-        fleet.interrupt(i * 300); // the second apart from the first
     QTEST(fleet.finish(), "exit_code");
     const QString output = fleet.output();
     QCOMPARE(fleet.record().size(), sensors.size());
     fleet.check_lines(output);
-    int dialled = 0;
     for (int i = 0; i < sensors.size() && !QTest::currentTestFailed(); ++i) {
-        const bool ran = !fleet.sensors[i] || fleet.sensors[i]->connections() > 0;
-        dialled += ran;
-        fleet.check(i, {sensors[i].version, sensors[i].kind,
-                        ran ? sensors[i].result : "interrupted", sensors[i].message});
-        // Every sensor dialled has lines of its own, prefixed with its address.
+        fleet.check(i, sensors[i]);
+        // Every sensor has lines of its own, prefixed with its address.
         const QString prefix = "^\\W*" + QRegularExpression::escape(address_of(i)) + "\\b";
-        QVERIFY(!ran ||
-                output.contains(QRegularExpression(prefix, QRegularExpression::MultilineOption)));
+        QVERIFY(output.contains(QRegularExpression(prefix, QRegularExpression::MultilineOption)));
     }
-    if (interrupts)
-        QCOMPARE(dialled, 2);
 }
+
+#ifndef Q_OS_WIN
+void test_fleet::record_survives_data()
+{
+    QTest::addColumn<bool>("tmpfs");        // a full one of 16 kB on disk/, which needs root
+    QTest::addColumn<QString>("command");   // runs the program as "$0" "$@"
+    QTest::addColumn<QString>("record");    // in the working directory unless absolute
+    QTest::addColumn<QByteArray>("before"); // the record's bytes before the run
+    QTest::addColumn<int>("exit_code");
+    QTest::addColumn<QString>("output"); // a line it prints; %1 is the record's path
+    QTest::addColumn<int>("dialled");    // of two sensors, one at a time
+    const QString run = "exec \"$0\" \"$@\"";
+    const QString unwritable = "error: cannot write record %1: ";
+    QTest::newRow("full disk") << true << "head -c 64k /dev/zero > disk/fill; " + run
+                               << "disk/record.jsonl" << QByteArray() << 1
+                               << unwritable + "No space left on device" << 1;
+    QTest::newRow("not a file") << false << run << "/proc/version" << QByteArray() << 1
+                                << unwritable + "Input/output error" << 1;
+    QTest::newRow("last line cut by a crash")
+        << false << run << "record.jsonl" << QByteArray("{\"address\":\"127.0") << 0 << "" << 2;
+    QTest::newRow("console closed") << false << "set -o pipefail; \"$0\" \"$@\" 2>&1 | head -1"
+                                    << "record.jsonl" << QByteArray() << 0 << "" << 2;
+}
+
+void test_fleet::record_survives()
+{
+    QFETCH(bool, tmpfs);
+    QFETCH(QString, command);
+    QFETCH(QString, record);
+    QFETCH(QByteArray, before);
+    QFETCH(QString, output);
+    fleet_site fleet;
+    QVERIFY(fleet.start(site(2, {"c2.0.7", fault::none, "upgraded", ""})));
+    const QString disk = fleet.path("disk");
+    if (tmpfs && (!QDir().mkpath(disk) ||
+                  QProcess::execute("unshare", {"-m", "mount", "-t", "tmpfs", "tmpfs", disk}) != 0))
+        QSKIP("no private mount namespace with a tmpfs here (needs root and unshare -m): "
+              "full disk not tried");
+    const QString mount = "mount -t tmpfs -o size=16k tmpfs " + disk + "; ";
+    const QStringList shell = tmpfs ? QStringList{"unshare", "-m", "bash", "-c", mount + command}
+                                    : QStringList{"bash", "-c", command};
+    record = QDir(fleet.workdir.path()).absoluteFilePath(record);
+    QFile old(fleet.path("record.jsonl"));
+    QVERIFY(before.isEmpty() || (old.open(QIODevice::WriteOnly) && old.write(before) > 0));
+    old.close();
+    fleet.launch({"--record", record, "--jobs", "1"}, shell);
+    QTEST(fleet.finish(), "exit_code");
+    QVERIFY(fleet.program.readAll().contains(QString(output).replace("%1", record).toUtf8()));
+    QTEST(fleet.dialled(), "dialled");
+    if (fleet.dialled() == 2) {
+        // A line cut before the run stays as it was, on a line of its own.
+        QCOMPARE(fleet.record_lines().size(), 2 + !before.isEmpty());
+        QVERIFY(before.isEmpty() || fleet.record_lines().first() == before);
+        for (int i = 0; i < 2; ++i)
+            fleet.check(i, {"c2.0.7", fault::none, "upgraded", ""});
+    }
+}
+
+void test_fleet::interrupts_data()
+{
+    QTest::addColumn<site>("sensors");      // four at a time
+    QTest::addColumn<QVector<int>>("sent"); // once the running four wait, 300 ms apart
+    const site_sensor slow{"c2.0.7", fault::slow, "upgraded", ""};
+    QTest::newRow("Ctrl+C once: the running sensors finish")
+        << site(5, slow) << QVector<int>{SIGINT};
+    // Each at another wait: for the log, the download's and the image's acknowledgements, for
+    // the sensor to take the image; the fifth is never dialled.
+    const site waiting{{"c2.0.7", fault::silent, "interrupted", ""},
+                       {"c2.0.7", fault::no_download_ack, "interrupted", ""},
+                       {"c2.0.7", fault::late_ack, "interrupted", ""},
+                       {"c2.0.7", fault::slow, "interrupted", ""},
+                       {"c2.0.7", fault::slow, "interrupted", ""}};
+    QTest::newRow("Ctrl+C twice: every wait stops") << waiting << QVector<int>{SIGINT, SIGINT};
+    QTest::newRow("Ctrl+C twice: the connect stops")
+        << site{{"c2.0.7", fault::silent, "interrupted", ""},
+                {"c2.0.7", fault::unanswered, "interrupted", ""}}
+        << QVector<int>{SIGINT, SIGINT};
+    QTest::newRow("SIGTERM") << waiting << QVector<int>{SIGTERM};
+    QTest::newRow("SIGHUP") << waiting << QVector<int>{SIGHUP};
+}
+
+void test_fleet::interrupts()
+{
+    QFETCH(site, sensors);
+    QFETCH(QVector<int>, sent);
+    fleet_site fleet;
+    QVERIFY(fleet.start(sensors));
+    fleet.launch({"--jobs", "4"});
+    const int running = qMin(4, sensors.size());
+    // A connect is never seen by the sensor: it waits as soon as the others were dialled.
+    const auto waiting = [&] {
+        int at_wait = 0;
+        for (int i = 0; i < running; ++i) {
+            const simulated_sensor &sensor = *fleet.sensors[i];
+            at_wait += sensors[i].kind == fault::unanswered ? true
+                       : sensors[i].kind == fault::silent   ? sensor.commands().size() == 1
+                       : sensors[i].kind == fault::late_ack ? sensor.images().size() == 1
+                                                            : sensor.commands().size() == 2;
+        }
+        return at_wait == running;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(waiting(), 30000);
+    QElapsedTimer since_last;
+    for (int number : sent) {
+        QTest::qWait(since_last.isValid() ? 300 : 0);
+        fleet.signal(number);
+        since_last.start();
+    }
+    QCOMPARE(fleet.finish(), 1);
+    // Links told to stop do so at once: no wait runs on to its own end, 3 s or more away.
+    QVERIFY(sensors[0].result != "interrupted" || since_last.elapsed() < 2000);
+    for (const auto &sensor : fleet.sensors)
+        sensor->mark_tool_gone();
+    QCOMPARE(fleet.record().size(), sensors.size());
+    for (int i = 0; i < sensors.size() && !QTest::currentTestFailed(); ++i) {
+        const site_sensor expected =
+            i < running ? sensors[i] : site_sensor{"", {}, "interrupted", ""};
+        fleet.check(i, expected);
+        // Once the tool gave up nothing more reaches the sensor, whatever was still queued.
+        const simulated_sensor &sensor = *fleet.sensors[i];
+        QVERIFY(i >= running || sensors[i].kind != fault::slow ||
+                sensor.wait_until([&] { return !sensor.images().isEmpty(); }, 10000));
+        QCOMPARE(sensor.bytes_after_tool_gone(), 0);
+    }
+}
+
+void test_fleet::descriptors_data()
+{
+    QTest::addColumn<QString>("limit"); // the program's descriptors
+    QTest::addColumn<int>("sensors");   // all at once, as --jobs asks
+    QTest::addColumn<QString>("note");
+    QTest::newRow("150 sensors, 256 descriptors at most")
+        << "ulimit -n 256" << 150
+        << "note: the open-file limit carries 32 links at once; 32 jobs instead of 150";
+    QTest::newRow("40 sensors, 64 descriptors unless raised") << "ulimit -Sn 64" << 40 << "";
+}
+
+void test_fleet::descriptors()
+{
+    QFETCH(QString, limit);
+    QFETCH(int, sensors);
+    fleet_site fleet;
+    // Small images: the limits are what is tried.
+    fleet.package.files = {{"app.bin", 1, "tiny image"}};
+    QVERIFY(fleet.start(site(sensors, {"c2.0.7", fault::none, "upgraded", ""})));
+    fleet.launch({"--jobs", QString::number(sensors)},
+                 {"sh", "-c", limit + "; exec \"$0\" \"$@\""});
+    QCOMPARE(fleet.finish(), 0);
+    QFETCH(QString, note);
+    QVERIFY(fleet.program.readAll().contains(note.toUtf8()));
+    QCOMPARE(fleet.record().size(), sensors);
+    for (int i = 0; i < sensors && !QTest::currentTestFailed(); ++i)
+        fleet.check(i, {"c2.0.7", fault::none, "upgraded", ""});
+}
+#endif
 
 void test_fleet::refused_before_dialling_data()
 {

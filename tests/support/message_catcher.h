@@ -33,6 +33,8 @@ public:
     QList<shown_box> boxes;
     QMessageBox::StandardButton answer;
     std::function<void(QWidget *)> on_other_modal;
+    // Called while each message box is open, before it is answered.
+    std::function<void()> on_box;
 
 private:
     void poll()
@@ -46,6 +48,8 @@ private:
                 on_other_modal(modal);
             return;
         }
+        if (on_box)
+            on_box();
         texts << box->text();
         boxes << shown_box{box->windowTitle(), box->standardButtons(),
                            box->standardButton(box->defaultButton()), box->parentWidget()};

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <new>
 
+#include "app/progress_delegate.h"
 #include "device/tcp_device.h"
 #include "upgrade/upgrade_engine.h"
 #include "upgrade_fixture.h"
@@ -145,9 +146,13 @@ void test_fault_matrix::faults()
     if (fault != "connection refused")
         QVERIFY(f.start_sensor(config));
     qint64 busy = f.connect_to(fault == "invalid address" ? " 127.0.0.1" : "127.0.0.1");
+    QStringList titles_at_box; // the window's title while each box is open
+    f.catcher.on_box = [&] { titles_at_box << f.dialog->windowTitle(); };
     if (phase == upgrade_phase) {
         QCOMPARE(f.catcher.texts, QStringList());
         busy = f.press_upgrade();
+        // A stopped run no longer shows its share.
+        QCOMPARE(titles_at_box, QStringList("Corvalen upgrade tool"));
     }
     QCOMPARE(f.catcher.texts, message.isEmpty() ? QStringList() : QStringList({message}));
     QVERIFY2(busy < bound_ms, qPrintable(QString::number(busy)));
@@ -175,6 +180,10 @@ void test_fault_matrix::faults()
         // The failing file shows "upgrading" once the sensor took its download.
         const QString failing = message == "error: Lidar not prepared!" ? "waiting" : "upgrading";
         QCOMPARE(f.statuses(), QStringList({"finished green", failing, "waiting"}));
+        // The row that streamed when the run stopped shows its bar stopped.
+        for (int row = 0; row < 3; ++row)
+            QCOMPARE(f.table()->item(row, 3)->data(stopped_role).toBool(),
+                     row == 1 && failing == "upgrading");
         QVERIFY(!f.upgrade_commands().join(' ').contains("image2.bin"));
         // Pressing again finds the link closed, and sends nothing.
         const int frames = f.sensor->frames().size();
@@ -208,6 +217,7 @@ void test_fault_matrix::faults()
     QCOMPARE(rerun.size(), 3);
     for (int i = 0; i < rerun.size(); ++i)
         QVERIFY(rerun[i].data == contents.files[i].content);
+    QVERIFY(!f.table()->item(1, 3)->data(stopped_role).toBool());
     QVERIFY(f.sensor->wait_for_shutdown());
 }
 

@@ -1,7 +1,10 @@
 #include <QClipboard>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
+#include <map>
 
 #include "app/progress_delegate.h"
 #include "package_maker.h"
@@ -9,6 +12,15 @@
 #include "upgrade_fixture.h"
 
 Q_DECLARE_METATYPE(sensor_config)
+
+// Connect to first (if any), type another address, press buttons: what shows and who is sent.
+struct two_sensors_case {
+    QString first, typed;
+    QStringList presses;
+    QString message, shown, upgraded;
+    QStringList dialled;
+};
+Q_DECLARE_METATYPE(two_sensors_case)
 
 namespace
 {
@@ -142,7 +154,9 @@ private slots:
     void console_lines_of_a_run_data();
     void console_lines_of_a_run();
     void empty_file_list_goes_to_shutdown();
-    void input_mid_run_changes_nothing();
+    void upgrades_the_sensor_it_names_data();
+    void upgrades_the_sensor_it_names();
+    void input_mid_run();
     void slow_links_data();
     void slow_links();
     void streams_decrypted_image_data();
@@ -335,11 +349,85 @@ void test_upgrade::empty_file_list_goes_to_shutdown()
     QCOMPARE(f.upgrade_commands(), QList<QByteArray>({"shutdown", "shutdown"}));
 }
 
-void test_upgrade::input_mid_run_changes_nothing()
+void test_upgrade::upgrades_the_sensor_it_names_data()
+{
+    QTest::addColumn<two_sensors_case>("c");
+    const QStringList connect_upgrade = {"connect", "startupgrade"};
+    QTest::newRow("another address connects anew")
+        << two_sensors_case{"127.0.0.2", "127.0.0.5", connect_upgrade,           "",
+                            "c2.0.6",    "127.0.0.5", {"127.0.0.2", "127.0.0.5"}};
+    QTest::newRow("Upgrade refuses another address") << two_sensors_case{
+        "127.0.0.2",      "127.0.0.5",
+        {"startupgrade"}, "error: the connected sensor is 127.0.0.2, not 127.0.0.5: press connect",
+        "c2.0.7",         "",
+        {"127.0.0.2"}};
+    QTest::newRow("leading zeros name the same sensor") << two_sensors_case{
+        "127.0.0.2", "127.0.0.002", connect_upgrade, "Lidar is already connected, don't repeat",
+        "c2.0.7",    "127.0.0.2",   {"127.0.0.2"}};
+    // Read as octal, 010 would be 127.0.0.8.
+    QTest::newRow("leading zeros are decimal")
+        << two_sensors_case{"", "127.0.0.010", {"connect"}, "", "c2.0.4", "", {"127.0.0.10"}};
+}
+
+// Several sensors on one network, as a field engineer meets them; driven through the widgets.
+void test_upgrade::upgrades_the_sensor_it_names()
+{
+    QFETCH(two_sensors_case, c);
+    upgrade_fixture f;
+    QVERIFY(f.write_package(
+        {upgrade_fixture::three_files().files, "c2.0.8", "{c2.0.6,c2.0.7,c2.0.8};"}));
+    std::map<QString, std::unique_ptr<simulated_sensor>> sensors;
+    for (const QString &sensor : QStringList{"127.0.0.2 c2.0.7", "127.0.0.5 c2.0.6",
+                                             "127.0.0.8 c2.0.3", "127.0.0.10 c2.0.4"}) {
+        sensor_config config;
+        config.log = "fw " + sensor.section(' ', 1).toUtf8() + "\n";
+        const QString address = sensor.section(' ', 0, 0);
+        sensors[address] = std::make_unique<simulated_sensor>(config, upgrade_fixture::sensor_port,
+                                                              QString(), QHostAddress(address));
+        QVERIFY(sensors[address]->wait_listening());
+    }
+    f.dialog = std::make_unique<Dialog>();
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    QLineEdit *ip = f.widget<QLineEdit>("lineEdit_ip");
+    auto type_and_press = [&](const QString &text, const QStringList &buttons) {
+        ip->selectAll();
+        QTest::keyClicks(ip, text);
+        for (const QString &button : buttons)
+            QTest::mouseClick(f.widget<QPushButton>(qPrintable("pushButton_" + button)),
+                              Qt::LeftButton);
+    };
+    if (!c.first.isEmpty())
+        type_and_press(c.first, {"connect"});
+    f.widget<QLineEdit>("lineEdit_input_directry")->setText(f.package);
+    QCOMPARE(f.catcher.texts, QStringList());
+
+    type_and_press(c.typed, c.presses.mid(0, 1));
+    QCOMPARE(f.widget<QLineEdit>("lineEdit_old_version")->text(), c.shown);
+    type_and_press(c.typed, c.presses.mid(1));
+    f.settle();
+    QCOMPARE(f.catcher.texts, c.message.isEmpty() ? QStringList() : QStringList(c.message));
+    QStringList reached;
+    for (const auto &[address, sensor] : sensors) {
+        if (sensor->connections() > 0)
+            reached << address;
+        const bool downloads = sensor->commands().join(' ').contains("download");
+        QVERIFY2(downloads == (address == c.upgraded), qPrintable(address));
+    }
+    QCOMPARE(reached, c.dialled);
+}
+
+// Twenty files, the first slow. Mid-run, as an operator would: look at the first Status cell's
+// tooltip, click into the Directory field, select all and paste another package, try the
+// field's own menu, press Enter, close the window; scroll the table and click a cell. Only the
+// scrolling takes. The table follows the streaming row to the last; afterwards the focus is
+// back on "Upgrade" with no cell current.
+void test_upgrade::input_mid_run()
 {
     upgrade_fixture f;
-    package_contents first = upgrade_fixture::three_files();
-    first.files[0].content = image_of(1 << 20);
+    package_contents first{{}, "c2.0.8", "{c2.0.7,c2.0.8};"};
+    for (int i = 0; i < 20; ++i)
+        first.files.append({QString("file%1.bin").arg(i), 1, image_of(i ? 100 : 2 << 20)});
     sensor_config slow;
     slow.image_read_rate = 400000;
     QVERIFY(f.prepare(first, slow));
@@ -351,13 +439,22 @@ void test_upgrade::input_mid_run_changes_nothing()
     QVERIFY(make_package(other, second, {}, true, nullptr));
     QApplication::clipboard()->setText(other);
     f.dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    QVERIFY(QTest::qWaitForWindowActive(f.dialog.get()));
     QWindow *window = f.dialog->windowHandle();
     QLineEdit *directory = f.widget<QLineEdit>("lineEdit_input_directry");
     const QPoint field = directory->mapTo(f.dialog.get(), directory->rect().center());
-    // Mid-run, as an operator would: click into the field, select all and paste, then try the
-    // field's own menu, and close the window.
-    QTimer::singleShot(800, [&] {
+    QTableWidget *table = f.table();
+    QWidget *viewport = table->viewport();
+    QVERIFY(!viewport->rect().intersects(table->visualItemRect(table->item(19, 3))));
+    const QRect status = table->visualItemRect(table->item(0, 3));
+    QStringList tips; // the tooltip shown over the first Status cell, and the cell's own
+    int scrolled = 0;
+    QTimer::singleShot(300, [&] {
+        QCursor::setPos(viewport->mapToGlobal(status.center()));
+        QToolTip::showText(QCursor::pos(), table->item(0, 3)->toolTip(), viewport, status);
+    });
+    QTimer::singleShot(2300, [&] { tips << QToolTip::text() << table->item(0, 3)->toolTip(); });
+    QTimer::singleShot(2400, [&] {
         QTest::mouseClick(window, Qt::LeftButton, {}, field);
         QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
@@ -372,19 +469,35 @@ void test_upgrade::input_mid_run_changes_nothing()
         }
         QTest::keyClick(window, Qt::Key_Return);
         f.dialog->close();
+        const QPoint at = viewport->rect().center();
+        QWheelEvent wheel(at, viewport->mapToGlobal(at), {}, {0, -120}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &wheel);
+        scrolled = table->verticalScrollBar()->value();
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, status.center());
     });
-    f.press_upgrade();
+    auto *upgrade = f.widget<QPushButton>("pushButton_startupgrade");
+    QTest::mouseClick(upgrade, Qt::LeftButton);
+    f.settle();
     QCOMPARE(f.catcher.texts, QStringList());
     const QList<received_image> images = f.sensor->images();
-    QCOMPARE(images.size(), 3);
+    QCOMPARE(images.size(), 20);
     for (int i = 0; i < images.size(); ++i)
         QVERIFY(images[i].name == first.files[i].name && images[i].data == first.files[i].content);
     QVERIFY(f.sensor->wait_for_shutdown());
-    QCOMPARE(f.statuses(), QStringList({"finished green", "finished green", "finished green"}));
+    QCOMPARE(f.statuses(), QStringList(QVector<QString>(20, "finished green").toList()));
     QCOMPARE(directory->text(), f.package);
     QCOMPARE(f.widget<QLineEdit>("lineEdit_new_version")->text(), QString("c2.0.8"));
     QVERIFY(f.dialog->isVisible());
     QVERIFY(directory->isEnabled());
+    QCOMPARE(tips.size(), 2);
+    QVERIFY(tips[0].endsWith("left"));
+    QCOMPARE(tips[0], tips[1]);
+    QVERIFY(scrolled > 0);
+    QVERIFY(viewport->rect().contains(table->visualItemRect(table->item(19, 3))));
+    QCOMPARE(QApplication::focusWidget(), upgrade);
+    QVERIFY(!table->currentIndex().isValid());
+    QVERIFY(table->selectedItems().isEmpty());
 }
 
 void test_upgrade::slow_links_data()

@@ -12,6 +12,7 @@
 #ifdef Q_OS_WIN
 #include <winsock2.h>
 #else
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #endif
 
@@ -38,6 +39,20 @@ int receive_buffer(const sensor_config &config)
                ? int(qBound<qint64>(min_throttled_buffer, config.image_read_rate / 10,
                                     max_throttled_buffer))
                : max_throttled_buffer;
+}
+
+// Bytes that arrived on the socket that no read has taken yet.
+qint64 bytes_waiting_in_system(qintptr descriptor)
+{
+    if (descriptor < 0)
+        return 0;
+#ifdef Q_OS_WIN
+    u_long waiting = 0;
+    return ioctlsocket(SOCKET(descriptor), FIONREAD, &waiting) == 0 ? qint64(waiting) : 0;
+#else
+    int waiting = 0;
+    return ioctl(int(descriptor), FIONREAD, &waiting) == 0 ? waiting : 0;
+#endif
 }
 
 } // namespace
@@ -72,6 +87,7 @@ public:
         connect(socket, &QTcpSocket::readyRead, this, [this] { take(); });
         // An image cut short by either side is recorded as far as it came.
         connect(socket, &QTcpSocket::disconnected, this, [this] {
+            count_late_bytes();
             end_image();
             deleteLater();
         });
@@ -104,9 +120,32 @@ private:
         return qBound<qint64>(0, due, socket->bytesAvailable());
     }
 
+    // Every byte that reached this end of the link: read, or waiting in Qt's or the system's
+    // buffer.
+    qint64 arrived() const
+    {
+        return read_total + socket->bytesAvailable() +
+               bytes_waiting_in_system(socket->socketDescriptor());
+    }
+
+    // Counts what arrived since the test said the tool gave up.
+    void count_late_bytes()
+    {
+        most_arrived = qMax(most_arrived, arrived());
+        if (!owner.tool_gone())
+            return;
+        if (arrived_when_gone < 0)
+            arrived_when_gone = most_arrived;
+        owner.record_late_bytes(most_arrived - arrived_when_gone - late_counted);
+        late_counted = most_arrived - arrived_when_gone;
+    }
+
     void take()
     {
-        pending += socket->read(allowance());
+        count_late_bytes();
+        const QByteArray bytes = socket->read(allowance());
+        read_total += bytes.size();
+        pending += bytes;
         while (!pending.isEmpty() && socket->state() == QAbstractSocket::ConnectedState)
             if (!(image_left > 0 || image_active ? take_image() : take_frame()))
                 break;
@@ -276,6 +315,10 @@ private:
     bool image_active = false;
     int downloads = 0;
     bool faulty = false;
+    qint64 read_total = 0;
+    qint64 most_arrived = 0;
+    qint64 arrived_when_gone = -1;
+    qint64 late_counted = 0;
 };
 
 void serve_connection(QTcpSocket *socket, simulated_sensor &owner, QObject *parent)

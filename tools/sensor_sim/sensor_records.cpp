@@ -52,3 +52,27 @@ void simulated_sensor::record_connection()
     QMutexLocker lock(&mutex);
     ++connection_count;
 }
+
+void simulated_sensor::mark_tool_gone()
+{
+    QMutexLocker lock(&mutex);
+    tool_gone_marked = true;
+}
+
+bool simulated_sensor::tool_gone() const
+{
+    QMutexLocker lock(&mutex);
+    return tool_gone_marked;
+}
+
+void simulated_sensor::record_late_bytes(qint64 count)
+{
+    QMutexLocker lock(&mutex);
+    late_bytes += count;
+}
+
+qint64 simulated_sensor::bytes_after_tool_gone() const
+{
+    QMutexLocker lock(&mutex);
+    return late_bytes;
+}

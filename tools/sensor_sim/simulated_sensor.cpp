@@ -25,10 +25,21 @@ public:
         if (!server->listen(address, port))
             return 0;
         size_receive_buffers(server->socketDescriptor(), owner.config());
+        if (owner.config().full_backlog)
+            fill_backlog(address, server->serverPort());
         return server->serverPort();
     }
 
 private:
+    // More connections than the listening queue holds (Qt asks for 50), none accepted: the
+    // system drops the handshakes that come after.
+    void fill_backlog(const QHostAddress &address, quint16 port)
+    {
+        server->pauseAccepting();
+        for (int i = 0; i < 64; ++i)
+            (new QTcpSocket(this))->connectToHost(address, port);
+    }
+
     void make_server()
     {
         server = new QTcpServer(this);

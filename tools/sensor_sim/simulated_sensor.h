@@ -25,7 +25,10 @@ enum class ack_mode {
 // What the simulated sensor says and which faults it injects.
 struct sensor_config {
     QByteArray log = "boot ok\nlidar firmware version c2.0.7\nready\n";
-    bool silent = false;              // reads everything, answers nothing
+    bool silent = false; // reads everything, answers nothing
+    // Accepts no connection and keeps its queue of them full, so that a connect to it is never
+    // answered: as a sensor that is switched off.
+    bool full_backlog = false;
     bool split_log_header = false;    // the 4 length bytes in two pieces with a pause
     int log_delay_ms = 0;             // pause before the log reply
     quint32 announced_log_length = 0; // if not 0, the length sent instead of the real one
@@ -114,6 +117,11 @@ public:
     QList<received_image> images() const;
     int connections() const;
 
+    // The test's word that the tool has given up (its process ended): from now on every byte
+    // that still reaches a link of the sensor is counted, read or still waiting to be read.
+    void mark_tool_gone();
+    qint64 bytes_after_tool_gone() const;
+
     // Runs the caller's event loop (so the caller's socket sends what it
     // queued) until condition holds or timeout_ms passed; returns the condition.
     // The accessors above are thread-safe and return copies.
@@ -129,6 +137,8 @@ private:
     void record_frame(const QByteArray &frame);
     void record_image(const received_image &image);
     void record_connection();
+    bool tool_gone() const;
+    void record_late_bytes(qint64 count);
     void append_to_record(const QString &file_name, const QByteArray &bytes);
     quint16 listen_in_thread();
 
@@ -138,6 +148,8 @@ private:
     QList<QByteArray> received_frames;
     QList<received_image> received_images;
     int connection_count = 0;
+    bool tool_gone_marked = false;
+    qint64 late_bytes = 0;
     QHostAddress listening_address;
     quint16 requested_port = 0;
     quint16 listening_port = 0;
