@@ -41,7 +41,7 @@ private:
     void init_dialog();
     upgrade_plan plan_of_package() const;
     bool confirm_downgrade();
-    upgrade_outcome run_in_window(const upgrade_plan &plan);
+    upgrade_outcome run_in_table(const upgrade_plan &plan);
     void keyPressEvent(QKeyEvent *event) override;
 
     Ui_Dialog *ui;

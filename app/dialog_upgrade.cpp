@@ -82,14 +82,9 @@ bool Dialog::confirm_downgrade()
     return answer == QMessageBox::Ok;
 }
 
-// What passed the gate is what is sent, whatever happens in the window meanwhile. The window
-// shows the run as over before anything is said of how it ended.
-upgrade_outcome Dialog::run_in_window(const upgrade_plan &plan)
+// The table and the title show the run as over before anything is said of how it ended.
+upgrade_outcome Dialog::run_in_table(const upgrade_plan &plan)
 {
-    const input_blocker busy(this,
-                             {ui->lineEdit_input_directry, ui->pushButton_browse, ui->lineEdit_ip,
-                              ui->pushButton_connect, ui->pushButton_startupgrade},
-                             ui->tableWidget_filelist);
     table_observer observer(ui->tableWidget_filelist, plan);
     const upgrade_outcome outcome = run_upgrade(*device, plan, observer);
     if (outcome.result != upgrade_outcome::done)
@@ -113,7 +108,13 @@ void Dialog::on_pushButton_startupgrade_clicked()
     if (announce_upgrade(device_version, package_version) && !confirm_downgrade())
         return;
 
-    const upgrade_outcome outcome = run_in_window(plan_of_package());
+    // What passed the gate is what is sent, whatever happens in the window meanwhile; the window
+    // takes input again once the operator was told how the run ended.
+    const input_blocker busy(this,
+                             {ui->lineEdit_input_directry, ui->pushButton_browse, ui->lineEdit_ip,
+                              ui->pushButton_connect, ui->pushButton_startupgrade},
+                             ui->tableWidget_filelist);
+    const upgrade_outcome outcome = run_in_table(plan_of_package());
     if (outcome.result == upgrade_outcome::done)
         ui->lineEdit_old_version->clear();
     else

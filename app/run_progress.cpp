@@ -33,9 +33,6 @@ run_progress::run_progress(QTableWidget *table, int column, const QVector<qint64
     quiet.setInterval(quiet_ms);
     connect(&quiet, &QTimer::timeout, this, &run_progress::show_pending);
     clock.start();
-    // A row stopped in an earlier run streams anew.
-    for (int row = 0; row < sent.size(); ++row)
-        table->item(row, column)->setData(stopped_role, QVariant());
     show_title(0);
 }
 
@@ -53,6 +50,9 @@ void run_progress::image_bytes(int row, qint64 bytes, qint64 total)
 {
     if (row < 0 || row >= sent.size())
         return;
+    // A row stopped in an earlier run streams anew.
+    if (sent[row] < 0)
+        table->item(row, column)->setData(stopped_role, QVariant());
     sent[row] = bytes;
     totals[row] = total;
     pending = true;

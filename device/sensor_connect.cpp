@@ -77,7 +77,7 @@ QString dial_sensor(tcp_device &device, const QString &address)
         device.close();
         if (device.error() == QAbstractSocket::SocketResourceError && out_of_descriptors())
             return descriptor_shortage("a socket for IP " + address);
-        return "error: connect DAE failed with IP " + address + "!";
+        return connect_failure_message(address);
     }
     return {};
 }
@@ -115,6 +115,11 @@ QString other_sensor_message(const QAbstractSocket &device, const QString &addre
 QString invalid_address_message()
 {
     return address_message;
+}
+
+QString connect_failure_message(const QString &address)
+{
+    return "error: connect DAE failed with IP " + address + "!";
 }
 
 connect_outcome connect_sensor(tcp_device &device, const QString &address)

@@ -17,6 +17,9 @@ struct connect_outcome {
 // What the operator is told of an address that is not four decimal numbers of 0 to 255.
 QString invalid_address_message();
 
+// What the operator is told when no connection to the address could be made.
+QString connect_failure_message(const QString &address);
+
 // Whether the link is up to the sensor at this address, read as four decimal numbers.
 bool is_connected_to(const QAbstractSocket &device, const QString &address);
 

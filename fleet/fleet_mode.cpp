@@ -17,6 +17,7 @@
 #include "fleet/fleet_options.h"
 #include "fleet/fleet_report.h"
 #include "fleet/interrupts.h"
+#include "fleet/site_check.h"
 #include "package/package_check.h"
 #include "package/package_file.h"
 #include "package/settings_reader.h"
@@ -160,7 +161,21 @@ int links_at_once(int jobs)
     return carried;
 }
 
-int upgrade_fleet(const fleet_options &options, const checked_package &package)
+bool upgrade_fleet(const fleet_options &options, const checked_package &package, int jobs,
+                   fleet_report &lines)
+{
+    QThreadPool pool;
+    pool.setMaxThreadCount(jobs);
+    const upgrade_plan plan = plan_of(package);
+    for (const QString &address : options.addresses)
+        pool.start(new sensor_job({address, package.version, package.update_list, plan,
+                                   options.allow_downgrade, options.reinstall}));
+    pool.waitForDone();
+    return lines.summarise();
+}
+
+// Upgrades or checks the sensors, each line through the report; the exit code.
+int run_sensors(const fleet_options &options, const checked_package *package)
 {
     const int jobs = links_at_once(options.jobs);
     fleet_report lines;
@@ -176,14 +191,9 @@ int upgrade_fleet(const fleet_options &options, const checked_package &package)
     // Qt registers a socket's types when the first one is made; making it here keeps the
     // workers from racing to do so.
     delete new tcp_device;
-    QThreadPool pool;
-    pool.setMaxThreadCount(jobs);
-    const upgrade_plan plan = plan_of(package);
-    for (const QString &address : options.addresses)
-        pool.start(new sensor_job({address, package.version, package.update_list, plan,
-                                   options.allow_downgrade, options.reinstall}));
-    pool.waitForDone();
-    const bool all_good = lines.summarise();
+    const bool all_good = options.what == fleet_options::check
+                              ? check_site(options, package, jobs, dialling_stopped, lines)
+                              : upgrade_fleet(options, *package, jobs, lines);
     report = nullptr;
     interrupts_handled();
     return all_good ? 0 : 1;
@@ -208,6 +218,8 @@ int run_fleet_mode(int argc, char *argv[])
                                                                        "\n");
         return 0;
     }
+    if (options.value->what == fleet_options::check && options.value->package_dir.isEmpty())
+        return run_sensors(*options.value, nullptr);
     const read_result<checked_package> package = read_checked_package(*options.value);
     if (!package) {
         write_error_line(package.failure);
@@ -217,5 +229,5 @@ int run_fleet_mode(int argc, char *argv[])
         print_package(*package.value);
         return 0;
     }
-    return upgrade_fleet(*options.value, *package.value);
+    return run_sensors(*options.value, &*package.value);
 }

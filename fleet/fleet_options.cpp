@@ -4,23 +4,32 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QHostAddress>
 #include <QTextStream>
 
 #include "app/console.h"
 #include "app/paths.h"
 #include "device/replies.h"
 #include "device/sensor_connect.h"
+#include "fleet/address_range.h"
+#include "fleet/fleet_report.h"
 
 namespace
 {
 
 using options_result = read_result<fleet_options>;
 
+// A check mostly waits (the log read's final 3 s), so more run at once than images stream.
+const int check_jobs = 32;
+
 const char *const usage =
     "Usage:\n"
     "  corvalen                  open the window\n"
     "  corvalen --package DIR [--config FILE] [--jobs N] [--record FILE]\n"
-    "           [--allow-downgrade] [--reinstall] [--sensors FILE] [ADDRESS...]\n"
+    "           [--allow-downgrade] [--reinstall] [--verify SECONDS] [--canary N]\n"
+    "           [--max-failures N] [--retry RECORD] [--sensors FILE] [ADDRESS...]\n"
+    "  corvalen --check [--package DIR] [--config FILE] [--jobs N] [--record FILE]\n"
+    "           [--allow-downgrade] [--retry RECORD] [--sensors FILE] [ADDRESS...]\n"
     "  corvalen --inspect DIR [--config FILE]\n"
     "  corvalen --help | --version\n"
     "\n"
@@ -29,19 +38,37 @@ const char *const usage =
     "dialled; then each sensor is connected, its version read and checked against the\n"
     "package's update list, its files sent and the sensor told to shut down.\n"
     "\n"
+    "An ADDRESS is A.B.C.D, a range A.B.C.D-E (the last number from D to E) or a network\n"
+    "A.B.C.D/N with N from 22 to 32, without its network and broadcast address (a /31 and\n"
+    "a /32 keep both of theirs). A range names at most 1024 addresses.\n"
+    "\n"
     "Options:\n"
     "  --package DIR      the package directory to send\n"
+    "  --check            send nothing: connect, read the log and version as an upgrade\n"
+    "                     does, and close. With --package each sensor is current (at the\n"
+    "                     package's version), outdated (the package would be sent), refused\n"
+    "                     (the update list or the downgrade rule would refuse it) or\n"
+    "                     unreachable; without, found or unreachable\n"
     "  --inspect DIR      print the package as the upgrade sees it; dial nothing\n"
     "  --config FILE      the settings file naming the package files (default: config in\n"
     "                     the working directory)\n"
-    "  --jobs N           upgrade up to N sensors at a time (default 8)\n"
+    "  --jobs N           stream images to up to N sensors at a time (default 8); with\n"
+    "                     --check, check up to N sensors at a time (default 32)\n"
     "  --record FILE      append one JSON line per sensor as it ends, its keys in this order:\n"
-    "                     address, old_version, new_version, result (upgraded, skipped,\n"
-    "                     failed, interrupted), message (as the window shows it), detail\n"
-    "                     (what it is about: a path and the system's reason, or null), files\n"
-    "                     (each: name, bytes, sha256, seconds streaming), started, seconds\n"
+    "                     address, old_version, new_version, verified_version (null without\n"
+    "                     --verify), result, message (as the window shows it), detail (what\n"
+    "                     it is about: a path and the system's reason, or null), files (each:\n"
+    "                     name, bytes, sha256, seconds streaming), started, seconds\n"
     "  --allow-downgrade  also send the package to sensors with a newer version\n"
     "  --reinstall        also send it to sensors that already have its version\n"
+    "  --verify SECONDS   after \"shutdown\", wait up to SECONDS for the sensor to restart and\n"
+    "                     read its version again: upgraded only if it runs the package's\n"
+    "  --canary N         upgrade the first N sensors alone; the others start only if all N\n"
+    "                     were upgraded (and verified, with --verify)\n"
+    "  --max-failures N   dial no further sensor once N sensors have failed\n"
+    "  --retry RECORD     also the sensors whose latest line in RECORD is not upgraded,\n"
+    "                     skipped or current, first, in the order they appear there;\n"
+    "                     RECORD may be this run's --record\n"
     "  --sensors FILE     more addresses, one a line; '#' starts a comment. A sensor listed\n"
     "                     more than once, in any spelling, is dialled once\n"
     "  --help             this text\n"
@@ -51,8 +78,13 @@ const char *const usage =
     "Ctrl+C once: no further sensor is dialled, running ones finish. Twice: running ones are\n"
     "stopped and recorded as interrupted.\n"
     "\n"
-    "Exit status: 0 every sensor upgraded or skipped, 1 at least one failed or was\n"
-    "interrupted, 2 bad arguments or a broken package (nothing dialled).\n";
+    "Results: upgraded, skipped (already at the package's version), failed, interrupted,\n"
+    "not_started (held back by --canary or --max-failures); with --check: current,\n"
+    "outdated, refused, unreachable, found.\n"
+    "\n"
+    "Exit status: 0 every sensor upgraded or skipped (with --check: every sensor current,\n"
+    "or found when no package is given), 1 otherwise, 2 bad arguments or a broken package\n"
+    "(nothing dialled).\n";
 
 // The addresses of a sensors file: one a line, "#" comments and blank lines skipped.
 options_result read_sensors(const QString &path, fleet_options options)
@@ -66,6 +98,29 @@ options_result read_sensors(const QString &path, fleet_options options)
         if (!line.isEmpty())
             options.addresses << line;
     }
+    return options_result::ok(options);
+}
+
+// Replaces every range with its addresses, noting which addresses only a range named.
+options_result expand_ranges(fleet_options options)
+{
+    QStringList addresses, named;
+    for (const QString &text : qAsConst(options.addresses)) {
+        if (!is_address_range(text)) {
+            addresses << text;
+            named << QHostAddress(ipv4_of(text)).toString();
+            continue;
+        }
+        const read_result<QStringList> range = addresses_of_range(text);
+        if (!range)
+            return options_result::failed(range.failure);
+        addresses << *range.value;
+        for (const QString &address : *range.value)
+            options.ranged.insert(address);
+    }
+    for (const QString &address : qAsConst(named))
+        options.ranged.remove(address);
+    options.addresses = addresses;
     return options_result::ok(options);
 }
 
@@ -98,24 +153,44 @@ fleet_options without_repeats(fleet_options options)
     return options;
 }
 
-options_result upgrade_options(const QCommandLineParser &parser, fleet_options options)
+// The sensors a record leaves to do come first, then the arguments, then the sensors file.
+options_result gather_addresses(const QCommandLineParser &parser, fleet_options options)
 {
-    bool number = false;
-    options.jobs = parser.value("jobs").toInt(&number);
-    if (!number || options.jobs < 1)
-        return options_result::failed("error: --jobs takes a whole number of at least 1!");
-    options.record = parser.value("record");
-    options.allow_downgrade = parser.isSet("allow-downgrade");
-    options.reinstall = parser.isSet("reinstall");
-    options.addresses = parser.positionalArguments();
+    if (parser.isSet("retry")) {
+        const read_result<QStringList> left = sensors_to_retry(parser.value("retry"));
+        if (!left)
+            return options_result::failed(left.failure);
+        options.addresses = *left.value;
+    }
+    options.addresses << parser.positionalArguments();
     if (parser.isSet("sensors")) {
         const options_result read = read_sensors(parser.value("sensors"), options);
         if (!read)
             return read;
         options = *read.value;
     }
-    const options_result checked = check_addresses(options);
+    const options_result expanded = expand_ranges(options);
+    const options_result checked = expanded ? check_addresses(*expanded.value) : expanded;
     return checked ? options_result::ok(without_repeats(*checked.value)) : checked;
+}
+
+options_result sensor_options(const QCommandLineParser &parser, fleet_options options)
+{
+    const bool check = options.what == fleet_options::check;
+    bool number = true;
+    if (parser.isSet("jobs"))
+        options.jobs = parser.value("jobs").toInt(&number);
+    else if (check)
+        options.jobs = check_jobs;
+    if (!number || options.jobs < 1)
+        return options_result::failed("error: --jobs takes a whole number of at least 1!");
+    options.record = parser.value("record");
+    options.allow_downgrade = parser.isSet("allow-downgrade");
+    options.reinstall = parser.isSet("reinstall");
+    if (check && options.reinstall)
+        return options_result::failed("error: --check sends nothing; --reinstall is for "
+                                      "--package alone!");
+    return gather_addresses(parser, options);
 }
 
 } // namespace
@@ -129,12 +204,14 @@ options_result parse_fleet_options(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.addOptions({{"package", "", "DIR"},
+                       {"check", ""},
                        {"inspect", "", "DIR"},
                        {"config", "", "FILE", join_path(QDir::currentPath(), "config")},
-                       {"jobs", "", "N", "8"},
+                       {"jobs", "", "N"},
                        {"record", "", "FILE"},
                        {"allow-downgrade", ""},
                        {"reinstall", ""},
+                       {"retry", "", "RECORD"},
                        {"sensors", "", "FILE"},
                        {"help", ""},
                        {"version", ""}});
@@ -146,9 +223,10 @@ options_result parse_fleet_options(const QStringList &arguments)
         options.what = parser.isSet("help") ? fleet_options::help : fleet_options::version;
         return options_result::ok(options);
     }
-    if (parser.isSet("package") == parser.isSet("inspect"))
-        return options_result::failed("error: give either --package DIR or --inspect DIR; see "
-                                      "--help!");
+    const bool dials = parser.isSet("package") || parser.isSet("check");
+    if (parser.isSet("inspect") == dials)
+        return options_result::failed("error: give either --package DIR, --check or --inspect "
+                                      "DIR; see --help!");
     if (parser.isSet("inspect")) {
         options.what = fleet_options::inspect;
         options.package_dir = parser.value("inspect");
@@ -156,6 +234,7 @@ options_result parse_fleet_options(const QStringList &arguments)
             return options_result::failed("error: --inspect dials no sensor!");
         return options_result::ok(options);
     }
+    options.what = parser.isSet("check") ? fleet_options::check : fleet_options::upgrade;
     options.package_dir = parser.value("package");
-    return upgrade_options(parser, options);
+    return sensor_options(parser, options);
 }

@@ -1,6 +1,7 @@
 #ifndef FLEET_OPTIONS_H
 #define FLEET_OPTIONS_H
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -8,15 +9,16 @@
 
 // What the command line asks for.
 struct fleet_options {
-    enum action { upgrade, inspect, help, version };
+    enum action { upgrade, check, inspect, help, version };
     action what = upgrade;
-    QString package_dir;
-    QString config; // the settings file
+    QString package_dir; // with check: empty when the sensors are checked against no package
+    QString config;      // the settings file
     int jobs = 8;
     QString record; // empty: no record
     bool allow_downgrade = false;
     bool reinstall = false;
     QStringList addresses;
+    QSet<QString> ranged; // the addresses that a range named
 };
 
 // The options of the arguments (the program's name first), or the one line that says what is

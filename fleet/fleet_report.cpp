@@ -1,9 +1,12 @@
 #include "fleet/fleet_report.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QJsonValue>
+#include <QMap>
 #include <QMutexLocker>
 
 #include "app/console.h"
@@ -12,7 +15,10 @@
 namespace
 {
 
-const char *const result_names[] = {"upgraded", "skipped", "failed", "interrupted"};
+const char *const result_names[] = {"upgraded", "skipped", "failed",      "interrupted", "current",
+                                    "outdated", "refused", "unreachable", "found"};
+// The results that leave a sensor nothing more to do.
+const QStringList done_results{"upgraded", "skipped", "current"};
 
 using json_members = QVector<QPair<QString, QByteArray>>;
 
@@ -62,6 +68,25 @@ QString result_line(const sensor_record &record)
     return text + QString(" (%1 s)").arg(record.seconds, 0, 'f', 1);
 }
 
+// "43 sensors: 2 current, 1 outdated, 40 unreachable (37 not listed)"
+QString result_counts(const QVector<sensor_record> &records, int unlisted)
+{
+    QMap<int, int> counts;
+    for (const sensor_record &record : records)
+        ++counts[record.result];
+    QStringList parts;
+    for (auto count = counts.cbegin(); count != counts.cend(); ++count)
+        parts << QString("%1 %2").arg(count.value()).arg(result_names[count.key()]);
+    QString line = QString("%1 sensors: %2").arg(records.size()).arg(parts.join(", "));
+    return unlisted ? line + QString(" (%1 not listed)").arg(unlisted) : line;
+}
+
+QString versions(const sensor_record &record)
+{
+    return record.new_version.isEmpty() ? record.old_version
+                                        : record.old_version + " -> " + record.new_version;
+}
+
 // Whether the file ends in the middle of a line, cut by an earlier run's crash. Only a plain
 // file is looked at: opening a pipe to read could wait for ever.
 bool ends_mid_line(const QString &path)
@@ -100,8 +125,9 @@ QByteArray record_line(const sensor_record &record)
                            {"seconds", json_text(record.seconds)}});
 }
 
-QString summary_table(const QVector<sensor_record> &records)
+QString summary_table(const QVector<sensor_record> &records, const listed_in_summary &listed)
 {
+    int unlisted = 0;
     QString table = QString("%1 %2 %3 %4 %5\n")
                         .arg("address", -15)
                         .arg("old -> new", -20)
@@ -109,15 +135,43 @@ QString summary_table(const QVector<sensor_record> &records)
                         .arg("seconds", 8)
                         .arg("MB/s", 7);
     for (const sensor_record &record : records) {
+        if (listed && !listed(record)) {
+            ++unlisted;
+            continue;
+        }
         const double rate = streaming_rate(record);
         table += QString("%1 %2 %3 %4 %5\n")
                      .arg(record.address, -15)
-                     .arg(record.old_version + " -> " + record.new_version, -20)
+                     .arg(versions(record), -20)
                      .arg(result_names[record.result], -11)
                      .arg(record.seconds, 8, 'f', 1)
                      .arg(rate, 7, 'f', 2);
     }
-    return table;
+    return table + result_counts(records, unlisted);
+}
+
+read_result<QStringList> sensors_to_retry(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return read_result<QStringList>::failed("error: cannot read record " + path + "!");
+    QStringList order;
+    QHash<QString, QString> latest;
+    while (!file.atEnd()) {
+        const QJsonObject object = QJsonDocument::fromJson(file.readLine()).object();
+        const QString address = object["address"].toString();
+        // A line cut short by a crash names no result.
+        if (address.isEmpty() || !object["result"].isString())
+            continue;
+        if (!latest.contains(address))
+            order << address;
+        latest[address] = object["result"].toString();
+    }
+    QStringList left;
+    for (const QString &address : qAsConst(order))
+        if (!done_results.contains(latest[address]))
+            left << address;
+    return read_result<QStringList>::ok(left);
 }
 
 QString fleet_report::open_record(const QString &path)
@@ -169,14 +223,16 @@ void fleet_report::finished(const sensor_record &record)
     }
 }
 
-bool fleet_report::summarise()
+bool fleet_report::summarise(const listed_in_summary &listed)
 {
     const QMutexLocker lock(&mutex);
-    write_error_line("\n" + summary_table(records));
+    write_error_line("\n" + summary_table(records, listed));
     if (lost)
         return false;
+    const QVector<sensor_record::result_kind> good{sensor_record::upgraded, sensor_record::skipped,
+                                                   sensor_record::current, sensor_record::found};
     for (const sensor_record &record : qAsConst(records))
-        if (record.result != sensor_record::upgraded && record.result != sensor_record::skipped)
+        if (!good.contains(record.result))
             return false;
     return true;
 }

@@ -5,8 +5,12 @@
 #include <QFile>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <atomic>
+#include <functional>
+
+#include "package/read_result.h"
 
 #include "upgrade/sensor_run.h"
 
@@ -18,9 +22,18 @@ QString prefixed_lines(const QString &sensor, const QString &text);
 // the order name, bytes, sha256, seconds.
 QByteArray record_line(const sensor_record &record);
 
+// Whether a sensor has a row in the summary table.
+using listed_in_summary = std::function<bool(const sensor_record &)>;
+
 // The end-of-run table: address, old and new version, result, seconds, and the MB/s of the
-// images over the time they took to stream.
-QString summary_table(const QVector<sensor_record> &records);
+// images over the time they took to stream, a row for each listed record; then a line counting
+// every record's result.
+QString summary_table(const QVector<sensor_record> &records, const listed_in_summary &listed);
+
+// The sensors whose latest line in the record at path is not upgraded, skipped or current, in
+// the order they first appear there (lines cut short are passed over); or the line that says
+// why the record cannot be read.
+read_result<QStringList> sensors_to_retry(const QString &path);
 
 // What the engineer reads of a fleet run, from any thread: lines on standard error, and the
 // record file, one line per sensor written and put on the disk as the sensor ends.
@@ -35,9 +48,10 @@ public:
     // Whether a line could not be written: the failure has been shown and the record takes
     // no more lines.
     bool record_lost() const;
-    // The summary table; true when every sensor was upgraded or skipped and the record kept
-    // every line.
-    bool summarise();
+    // The summary table, with rows for the records listed accepts (all when it is empty); true
+    // when every sensor was upgraded or skipped, or was current or found by a check, and the
+    // record kept every line.
+    bool summarise(const listed_in_summary &listed = {});
 
 private:
     bool write_record(const QByteArray &bytes);

@@ -4,8 +4,8 @@
 #                                      role's), fuzzing and packages
 #   scripts/install-deps.sh --windows  also the Windows cross-build and wine to test it
 set -euo pipefail
-packages=(build-essential cmake qtbase5-dev openssl libssl-dev clang clang-format libclang-rt-14-dev
-  ansible-core)
+packages=(build-essential cmake qtbase5-dev libxcb1-dev openssl libssl-dev clang clang-format
+  libclang-rt-14-dev ansible-core)
 if [ "${1:-}" = --windows ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64 xvfb xauth locales)
 fi

@@ -43,7 +43,7 @@ QString refusal(const sensor_task &task, const QString &version)
     const QString gate = gate_failure(version, task.package_version, task.update_list);
     if (!gate.isEmpty())
         return gate;
-    if (announce_upgrade(version, task.package_version) && !task.allow_downgrade)
+    if (is_downgrade(version, task.package_version) && !task.allow_downgrade)
         return "error: downgrade from " + version + " to " + task.package_version +
                " refused without --allow-downgrade";
     return {};
@@ -58,25 +58,39 @@ void hang_up(tcp_device &device)
     device.abort();
 }
 
+// Dials the sensor and reads its version into the record; false, with the record's message,
+// when there is no link or no version (the link is closed then).
+bool reach_sensor(tcp_device &device, const sensor_task &task, sensor_record &record)
+{
+    const connect_outcome link = connect_sensor(device, task.address);
+    record.old_version = link.version;
+    record.message = link.messages.join('\n');
+    return link.messages.isEmpty();
+}
+
+// What the package would do with the reached sensor: current, refused (with the record's
+// message) or outdated, which is sent.
+sensor_record::result_kind package_verdict(const sensor_task &task, sensor_record &record)
+{
+    if (record.old_version == task.package_version && !task.reinstall)
+        return sensor_record::current;
+    record.message = refusal(task, record.old_version);
+    return record.message.isEmpty() ? sensor_record::outdated : sensor_record::refused;
+}
+
 void dial_and_send(const sensor_task &task, upgrade_observer &observer, sensor_record &record)
 {
     tcp_device device;
-    const connect_outcome link = connect_sensor(device, task.address);
-    record.old_version = link.version;
-    if (!link.messages.isEmpty()) {
-        record.message = link.messages.join('\n');
+    if (!reach_sensor(device, task, record))
         return;
-    }
-    if (link.version == task.package_version && !task.reinstall) {
-        record.result = sensor_record::skipped;
+    const sensor_record::result_kind verdict = package_verdict(task, record);
+    if (verdict != sensor_record::outdated) {
+        record.result =
+            verdict == sensor_record::current ? sensor_record::skipped : sensor_record::failed;
         hang_up(device);
         return;
     }
-    record.message = refusal(task, link.version);
-    if (!record.message.isEmpty()) {
-        hang_up(device);
-        return;
-    }
+    announce_upgrade(record.old_version, task.package_version);
     recording_observer recording(observer, record.files);
     const upgrade_outcome outcome = run_upgrade(device, task.plan, recording);
     record.result = outcome.result == upgrade_outcome::done          ? sensor_record::upgraded
@@ -86,6 +100,18 @@ void dial_and_send(const sensor_task &task, upgrade_observer &observer, sensor_r
         record.message = outcome.message;
         record.detail = outcome.detail;
     }
+    hang_up(device);
+}
+
+void check_version(const sensor_task &task, sensor_record &record)
+{
+    tcp_device device;
+    if (!reach_sensor(device, task, record))
+        record.result = sensor_record::unreachable;
+    else if (task.package_version.isEmpty())
+        record.result = sensor_record::found;
+    else
+        record.result = package_verdict(task, record);
     hang_up(device);
 }
 
@@ -99,6 +125,25 @@ sensor_record record_of(const sensor_task &task, sensor_record::result_kind resu
     return record;
 }
 
+// The record of one step on the sensor, with the time it took. A wait cut short by the
+// interrupt fails: the sensor was interrupted, whatever step it was at.
+template <class Step, class Stopped>
+sensor_record timed(const sensor_task &task, Step step, Stopped stopped)
+{
+    sensor_record record = record_of(task, sensor_record::failed);
+    QElapsedTimer clock;
+    clock.start();
+    step(record);
+    const bool cut_short =
+        record.result == sensor_record::failed || record.result == sensor_record::unreachable;
+    if (cut_short && stopped()) {
+        record.result = sensor_record::interrupted;
+        record.message.clear();
+    }
+    record.seconds = clock.elapsed() / 1000.0;
+    return record;
+}
+
 } // namespace
 
 sensor_record never_dialled(const sensor_task &task)
@@ -108,15 +153,13 @@ sensor_record never_dialled(const sensor_task &task)
 
 sensor_record upgrade_sensor(const sensor_task &task, upgrade_observer &observer)
 {
-    sensor_record record = record_of(task, sensor_record::failed);
-    QElapsedTimer clock;
-    clock.start();
-    dial_and_send(task, observer, record);
-    // A wait cut short by the interrupt fails: the sensor was interrupted, whatever step it was at.
-    if (record.result == sensor_record::failed && observer.interrupted()) {
-        record.result = sensor_record::interrupted;
-        record.message.clear();
-    }
-    record.seconds = clock.elapsed() / 1000.0;
-    return record;
+    return timed(
+        task, [&](sensor_record &record) { dial_and_send(task, observer, record); },
+        [&] { return observer.interrupted(); });
+}
+
+sensor_record check_sensor(const sensor_task &task)
+{
+    return timed(
+        task, [&](sensor_record &record) { check_version(task, record); }, waits_stopped);
 }

@@ -26,13 +26,18 @@ QString gate_failure(const QString &device_version, const QString &package_versi
     return {};
 }
 
+bool is_downgrade(const QString &device_version, const QString &package_version)
+{
+    return version_number(device_version) > version_number(package_version);
+}
+
 bool announce_upgrade(const QString &device_version, const QString &package_version)
 {
     const int current = version_number(device_version);
     const int next = version_number(package_version);
     qDebug() << "\nUpgrade from" << device_version << "to" << package_version << "(" << current
              << "to" << next << ")\n";
-    return current > next;
+    return is_downgrade(device_version, package_version);
 }
 
 QString downgrade_question(const QString &device_version, const QString &package_version)

@@ -10,6 +10,9 @@
 QString gate_failure(const QString &device_version, const QString &package_version,
                      const QList<QStringList> &update_list);
 
+// Whether the package's version number is below the sensor's.
+bool is_downgrade(const QString &device_version, const QString &package_version);
+
 // Writes the pair and their numbers to the console; true when it is a downgrade.
 bool announce_upgrade(const QString &device_version, const QString &package_version);
 

@@ -12,6 +12,7 @@
 #include <csignal>
 #endif
 
+#include "fleet/address_range.h"
 #include "package_maker.h"
 #include "scoped_workdir.h"
 #include "simulated_sensor.h"
@@ -93,14 +94,21 @@ struct fleet_site {
         return true;
     }
 
-    // The first address on the command line, the others in the sensors file. A shell, if
-    // given, runs the program as "$0" "$@".
+    QStringList package_arguments() const
+    {
+        return {"--package", path("pkg"), "--config", path("config")};
+    }
+
+    // The first address on the command line, the others in the sensors file.
+    QStringList site_arguments() const
+    {
+        return {"--record", path("record.jsonl"), "--sensors", path("sensors"), address_of(0)};
+    }
+
+    // A shell, if given, runs the program as "$0" "$@".
     void launch(const QStringList &options, const QStringList &shell = {})
     {
-        launch_with(QStringList{"--package", path("pkg"), "--config", path("config"), "--record",
-                                path("record.jsonl"), "--sensors", path("sensors"), address_of(0)} +
-                        options,
-                    shell);
+        launch_with(package_arguments() + site_arguments() + options, shell);
     }
 
     void launch_with(const QStringList &arguments, const QStringList &shell = {})
@@ -273,6 +281,12 @@ private slots:
     void dials_each_sensor_named_once();
     void package_changes_while_sending_data();
     void package_changes_while_sending();
+    void check_site_data();
+    void check_site();
+    void check_range();
+    void retry_what_is_left();
+    void address_ranges_data();
+    void address_ranges();
 };
 
 // A program without the fleet mode fails here once, instead of hanging in every case.
@@ -635,6 +649,149 @@ void test_fleet::package_changes_while_sending()
     QFETCH(QString, detail); // null when empty
     QVERIFY(line["detail"].isNull() == detail.isEmpty() &&
             line["detail"].toString().contains(detail));
+}
+
+void test_fleet::check_site_data()
+{
+    QTest::addColumn<site>("sensors");
+    QTest::addColumn<bool>("with_package");
+    QTest::addColumn<int>("exit_code");
+    const QString silent = "error: get Lidar version fail";
+    const QString absent = "error: connect DAE failed with IP " + address_of(5) + "!";
+    const site mixed{
+        {"c2.0.8", fault::none, "current", ""},
+        {"c2.0.7", fault::none, "outdated", ""},
+        {"c2.0.1", fault::none, "refused", "error: update from c2.0.1 to c2.0.8 is forbidden"},
+        {"c2.0.9", fault::none, "refused",
+         "error: downgrade from c2.0.9 to c2.0.8 refused without --allow-downgrade"},
+        {"c2.0.7", fault::silent, "unreachable", silent},
+        {"", fault::absent, "unreachable", absent}};
+    site found = mixed;
+    for (site_sensor &sensor : found)
+        if (sensor.result != "unreachable")
+            sensor = {sensor.version, sensor.kind, "found", ""};
+    QTest::newRow("mixed, package") << mixed << true << 1;
+    QTest::newRow("mixed, no package") << found << false << 1;
+    QTest::newRow("all current") << site(2, mixed[0]) << true << 0;
+    QTest::newRow("all found") << site(2, found[2]) << false << 0;
+}
+
+// Each sensor's line says what the package would do, and only "readlog" reached it.
+void test_fleet::check_site()
+{
+    QFETCH(site, sensors);
+    QFETCH(bool, with_package);
+    fleet_site fleet;
+    QVERIFY(fleet.start(sensors));
+    fleet.launch_with((with_package ? fleet.package_arguments() : QStringList()) +
+                      QStringList("--check") + fleet.site_arguments());
+    QTEST(fleet.finish(), "exit_code");
+    const QString output = QString::fromUtf8(fleet.program.readAll());
+    QCOMPARE(fleet.record().size(), sensors.size());
+    for (int i = 0; i < sensors.size(); ++i) {
+        const site_sensor &expected = sensors[i];
+        const QJsonObject line = fleet.line_of(i);
+        const bool reached = expected.result != "unreachable";
+        QCOMPARE(QStringList({line["result"].toString(), line["message"].toString(),
+                              line["old_version"].toString(), line["new_version"].toString()}),
+                 QStringList({expected.result, expected.message, reached ? expected.version : "",
+                              with_package ? "c2.0.8" : ""}));
+        const QString shown = address_of(i) + ": " + expected.result +
+                              (expected.message.isEmpty() ? "" : ": " + expected.message) + " (";
+        QVERIFY2(output.contains(shown), qPrintable(shown));
+        if (fleet.sensors[i])
+            QCOMPARE(fleet.sensors[i]->commands(), QList<QByteArray>{"readlog"});
+    }
+}
+
+// Where nothing listens an address of a range has its line and is counted, not listed.
+void test_fleet::check_range()
+{
+    fleet_site fleet;
+    QVERIFY(fleet.start({{"c2.0.8", fault::none, "", ""}, {"c2.0.7", fault::none, "", ""}}));
+    fleet.launch_with(fleet.package_arguments() + QStringList{"--check", "--record",
+                                                              fleet.path("record.jsonl"),
+                                                              "127.0.0.2-40"});
+    QCOMPARE(fleet.finish(), 1);
+    const QString output = QString::fromUtf8(fleet.program.readAll());
+    QCOMPARE(fleet.record().size(), 39);
+    for (int i = 2; i < 39; ++i)
+        QVERIFY(output.contains(address_of(i) + ": unreachable: error: connect DAE failed"));
+    const QRegularExpression row("^127\\.0\\.0\\.\\d+ +c?[\\d.]* -> ",
+                                 QRegularExpression::MultilineOption);
+    QCOMPARE(output.count(row), 2);
+    QVERIFY(output.contains("39 sensors: 1 current, 1 outdated, 37 unreachable (37 not listed"));
+}
+
+// Only the sensors whose latest line is not done are dialled, in the record's order, then the
+// addresses given; the record is the new run's too.
+void test_fleet::retry_what_is_left()
+{
+    fleet_site fleet;
+    QVERIFY(fleet.start(site(5, {"c2.0.7", fault::none, "", ""})));
+    const QVector<QPair<int, QString>> earlier{
+        {3, "failed"}, {0, "failed"}, {1, "interrupted"}, {0, "upgraded"}, {2, "current"}};
+    QFile record(fleet.path("record.jsonl"));
+    QVERIFY(record.open(QIODevice::WriteOnly));
+    for (const auto &line : earlier)
+        record.write(
+            QJsonDocument(QJsonObject{{"address", address_of(line.first)}, {"result", line.second}})
+                .toJson(QJsonDocument::Compact) +
+            "\n");
+    record.close();
+    fleet.launch_with(fleet.package_arguments() + QStringList{"--jobs", "1", "--retry",
+                                                              record.fileName(), "--record",
+                                                              record.fileName(), address_of(4)});
+    QCOMPARE(fleet.finish(), 0);
+    QStringList dialled;
+    for (const QJsonObject &line : fleet.record().mid(earlier.size()))
+        dialled << line["address"].toString() + " " + line["result"].toString();
+    QCOMPARE(dialled, QStringList({address_of(3) + " upgraded", address_of(1) + " upgraded",
+                                   address_of(4) + " upgraded"}));
+    QCOMPARE(fleet.sensors[0]->connections() + fleet.sensors[2]->connections(), 0);
+}
+
+void test_fleet::address_ranges_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("addresses"); // count, first, last; or the failure's start
+    const QString malformed = "error: %1: a range is";
+    QTest::newRow("last number") << "10.0.0.250-252"
+                                 << "3 10.0.0.250 10.0.0.252";
+    QTest::newRow("one number") << "10.0.0.5-5"
+                                << "1 10.0.0.5 10.0.0.5";
+    QTest::newRow("leading zeros") << "010.0.0.08-9"
+                                   << "2 10.0.0.8 10.0.0.9";
+    QTest::newRow("backwards") << "10.0.0.5-4" << malformed;
+    QTest::newRow("past 255") << "10.0.0.5-256" << malformed;
+    QTest::newRow("no end") << "10.0.0.5-" << malformed;
+    QTest::newRow("two ends") << "10.0.0.1-2-3" << malformed;
+    QTest::newRow("three numbers") << "10.0.0-3" << malformed;
+    QTest::newRow("/30 without its ends") << "10.0.1.9/30"
+                                          << "2 10.0.1.9 10.0.1.10";
+    QTest::newRow("/31 keeps both") << "10.0.1.9/31"
+                                    << "2 10.0.1.8 10.0.1.9";
+    QTest::newRow("/32") << "10.0.1.9/32"
+                         << "1 10.0.1.9 10.0.1.9";
+    QTest::newRow("/22") << "10.0.5.7/22"
+                         << "1022 10.0.4.1 10.0.7.254";
+    QTest::newRow("/21 too large") << "10.0.0.0/21"
+                                   << "error: %1: a range over 1024";
+    QTest::newRow("/33") << "10.0.0.0/33" << malformed;
+}
+
+void test_fleet::address_ranges()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, addresses);
+    const read_result<QStringList> range = addresses_of_range(text);
+    if (!range)
+        QVERIFY2(range.failure.startsWith(addresses.arg(text)), qPrintable(range.failure));
+    else
+        QCOMPARE(QString("%1 %2 %3")
+                     .arg(range.value->size())
+                     .arg(range.value->first(), range.value->last()),
+                 addresses);
 }
 
 QTEST_GUILESS_MAIN(test_fleet)

@@ -1,0 +1,64 @@
+#include "fleet/site_check.h"
+
+#include <QRunnable>
+#include <QThread>
+#include <QThreadPool>
+
+#include "device/sensor_connect.h"
+#include "upgrade/sensor_run.h"
+
+namespace
+{
+
+class check_job : public QRunnable
+{
+public:
+    check_job(const sensor_task &task, bool (*stopped)(), fleet_report &report)
+        : task(task), stopped(stopped), report(report)
+    {
+    }
+    void run() override
+    {
+        if (stopped()) {
+            report.finished(never_dialled(task));
+            return;
+        }
+        QThread::currentThread()->setObjectName(task.address);
+        report.finished(check_sensor(task));
+        QThread::currentThread()->setObjectName(QString());
+    }
+
+private:
+    const sensor_task task;
+    bool (*stopped)();
+    fleet_report &report;
+};
+
+sensor_task task_of(const QString &address, const fleet_options &options,
+                    const checked_package *package)
+{
+    sensor_task task;
+    task.address = address;
+    task.allow_downgrade = options.allow_downgrade;
+    if (package) {
+        task.package_version = package->version;
+        task.update_list = package->update_list;
+    }
+    return task;
+}
+
+} // namespace
+
+bool check_site(const fleet_options &options, const checked_package *package, int jobs,
+                bool (*stopped)(), fleet_report &report)
+{
+    QThreadPool pool;
+    pool.setMaxThreadCount(jobs);
+    for (const QString &address : options.addresses)
+        pool.start(new check_job(task_of(address, options, package), stopped, report));
+    pool.waitForDone();
+    return report.summarise([&](const sensor_record &record) {
+        return !options.ranged.contains(record.address) ||
+               record.message != connect_failure_message(record.address);
+    });
+}
