@@ -2,7 +2,7 @@
 # The Ansible role against three simulated sites on this machine: each site is a local
 # inventory host with its own working directory as its gateway and its sensors on 127.0.N.x.
 #   site1  127.0.1.2 c2.0.7, 127.0.1.3 c2.0.8 (current)
-#   site2  127.0.2.2 c2.0.7, 127.0.2.3 c2.0.7
+#   site2  127.0.2.2-3 (a range), both c2.0.7
 #   site3  127.0.3.2 c2.0.7, 127.0.3.3 c2.0.1 (no update-list group holds it: refuses)
 # Check mode, the rollout, the same again, the report, and a broken package.
 # Usage: test_ansible.sh CORVALEN SENSOR_SIM PACKAGE_MAKER
@@ -97,7 +97,7 @@ corvalen_sites:
     corvalen_dir: "$tmp/gateways/{{ inventory_hostname }}"
   hosts:
     site1: {corvalen_sensors: [127.0.1.2, 127.0.1.3]}
-    site2: {corvalen_sensors: [127.0.2.2, 127.0.2.3]}
+    site2: {corvalen_sensors: [127.0.2.2-3]}
     site3: {corvalen_sensors: [127.0.3.2, 127.0.3.3]}
 INVENTORY
 
