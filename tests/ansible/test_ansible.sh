@@ -45,13 +45,14 @@ frames() {
   rm -f "sensors/$1/frames.txt"
 }
 
-# only_readlog ADDRESS...: each sensor was dialled and received nothing but "readlog".
+# only_readlog TIMES ADDRESS...: each sensor received "readlog" TIMES times and nothing else.
 only_readlog() {
+  local times=$1 address
+  shift
   for address in "$@"; do
     received=$(frames "$address")
-    if [ -z "$received" ] || grep -qvx readlog <<< "$received"; then
-      fail "$address received: '$received', not only readlog"
-    fi
+    [ "$received" = "$(yes readlog | head -n "$times")" ] ||
+      fail "$address received: '$received', not readlog $times times"
   done
 }
 
@@ -118,7 +119,7 @@ recap check.log site2 "changed=1 failed=0"
 recap check.log site3 "failed=1"
 grep -q "127.0.3.3: refused: $forbidden" check.log || fail "check.log: no refused line"
 # shellcheck disable=SC2086
-only_readlog $all
+only_readlog 1 $all
 summary <<CSV
 site,address,old,new,result,message
 site1,127.0.1.2,c2.0.7,c2.0.8,outdated,
@@ -142,7 +143,7 @@ for address in $outdated; do
   fi
   frames "$address" > /dev/null
 done
-only_readlog 127.0.1.3 127.0.3.3
+only_readlog 2 127.0.1.3 127.0.3.3
 [ "$(find sensors -name '*-app.bin' | wc -l)" -eq 4 ] || fail "an image reached another sensor"
 cmp records/site1.jsonl gateways/site1/run.jsonl || fail "site1's record was not fetched"
 summary <<CSV
@@ -167,7 +168,7 @@ recap again.log site1 "changed=0 failed=0"
 recap again.log site2 "changed=0 failed=0"
 recap again.log site3 "changed=0 failed=1"
 # shellcheck disable=SC2086
-only_readlog $all
+only_readlog 1 $all
 # The check after the rollout: nothing would change, though site1's sensors file is copied
 # to its gateway again.
 rm gateways/site1/sensors
@@ -176,7 +177,7 @@ recap recheck.log site1 "changed=0 failed=0"
 recap recheck.log site2 "changed=0 failed=0"
 [ -s gateways/site1/sensors ] || fail "the check did not stage site1's sensors file"
 # shellcheck disable=SC2086
-only_readlog $all
+only_readlog 1 $all
 rm records/summary.csv
 play report.log 0 report.yml
 summary <<CSV
