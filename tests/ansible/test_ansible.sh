@@ -98,7 +98,7 @@ corvalen_sites:
     corvalen_dir: "$tmp/gateways/{{ inventory_hostname }}"
   hosts:
     site1: {corvalen_sensors: [127.0.1.2, 127.0.1.3]}
-    site2: {corvalen_sensors: [127.0.2.2-3]}
+    site2: {corvalen_sensors: [127.0.2.2-3], corvalen_jobs: 1}
     site3: {corvalen_sensors: [127.0.3.2, 127.0.3.3]}
 INVENTORY
 
@@ -129,6 +129,15 @@ site2,127.0.2.3,c2.0.7,c2.0.8,outdated,
 site3,127.0.3.2,c2.0.7,c2.0.8,outdated,
 site3,127.0.3.3,c2.0.1,c2.0.8,refused,$forbidden
 CSV
+
+# An upgrade the tool refuses to start (exit 2) fails the site at once with the tool's error;
+# the check's record is the site's.
+play refused.log 2 site.yml --limit site1 -e corvalen_jobs=0
+recap refused.log site1 "changed=0 failed=1"
+grep -qF "error: --jobs takes a whole number of at least 1!" refused.log ||
+  fail "refused.log: no error from the tool: $(cat refused.log)"
+cmp records/site1.jsonl gateways/site1/check.jsonl || fail "site1's check record was not fetched"
+only_readlog 1 127.0.1.2 127.0.1.3
 
 # The rollout: every outdated sensor holds the images byte for byte; site3 fails on its
 # refusing sensor, naming it.
