@@ -78,7 +78,7 @@ summary() {
 }
 
 export HOME=$tmp/home ANSIBLE_CONFIG=$tmp/ansible.cfg ANSIBLE_LOCAL_TEMP=$tmp/ansible/local \
-  ANSIBLE_REMOTE_TEMP=$tmp/ansible/remote ANSIBLE_NOCOLOR=1
+  ANSIBLE_REMOTE_TEMP=$tmp/ansible/remote ANSIBLE_NOCOLOR=1 ANSIBLE_PIPELINING=1
 mkdir home
 touch ansible.cfg
 
