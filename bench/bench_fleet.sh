@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # The fleet mode on a shaped site: in a private network namespace whose loopback (MTU 1500) is
-# shaped to 1 Gbit/s, N simulated sensors on 127.0.0.2 ... each read at 12.5 MB/s (a 100 Mbit/s
-# sensor) and each get the same image. Prints, all measured in this run, next to their goals:
-#   the fleet time against the raw parallel copy of the same bytes to the same sensors
-#   (bench_raw_copy) and against the raw copies one after another (per-sensor times added);
-#   the tool's peak memory growth per running sensor, over an --inspect of the same package;
-#   the healthy sensors' times when one sensor among them stalls mid-image.
-#     bench/bench_fleet.sh [SENSORS] [IMAGE_MIB]      (default 12 and 32)
+# shaped to 1 Gbit/s, simulated sensors on 127.0.0.2 ... each read at 12.5 MB/s (a 100 Mbit/s
+# sensor) and each get the same image. Three sites, each measured against a raw copy of the
+# same bytes to the same sensors (bench_raw_copy) in the same run, next to its goal:
+#   a  12 sensors x 32 MiB, --jobs 12: the whole run against the raw parallel copy; the fleet's
+#      transfer alone; the raw copies one after another; the healthy sensors' times when one
+#      sensor among them stalls mid-image;
+#   b  96 sensors x 4 MiB, default options: the whole run against the raw copy 8 at a time;
+#   c  250 sensors x 256 KiB, default options: the whole run, and the raw copy 8 at a time.
+# Each also prints the tool's peak memory growth, over an --inspect of the same package, per
+# open link (every sensor's link is open at once on these sites).
+#     bench/bench_fleet.sh [a|b|c ...]      (default all three)
 # Needs root (unshare -n, tc), /usr/bin/time (package "time") and a build with
 # -DCORVALEN_BUILD_BENCH=ON (BUILD_DIR picks it; default build).
 set -euo pipefail
@@ -15,8 +19,6 @@ cd "$(dirname "$self")/.."
 if [ -z "${BENCH_FLEET_NETNS:-}" ]; then
   exec unshare -n env BENCH_FLEET_NETNS=1 "$self" "$@"
 fi
-count=${1:-12}
-mib=${2:-32}
 build=$(realpath "${BUILD_DIR:-build}")
 corvalen=$build/app/corvalen
 sim=$build/tools/sensor_sim/corvalen-sensor-sim
@@ -39,11 +41,6 @@ stop_sensors() {
 }
 trap 'stop_sensors; rm -rf "$work"' EXIT
 
-addresses=()
-for i in $(seq 2 $((count + 1))); do
-  addresses+=("127.0.0.$i")
-done
-
 # start_sensors [STALLING_ADDRESS]: fresh sensors (they keep what they receive in memory), the
 # one named stopping after 1 MiB of its image; returns once all listen.
 start_sensors() {
@@ -57,7 +54,7 @@ start_sensors() {
     pids+=($!)
   done
   for address in "${addresses[@]}"; do
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
       grep -q "simulated sensor on" "$work/sensor-$address.log" && continue 2
       sleep 0.1
     done
@@ -69,19 +66,20 @@ start_sensors() {
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
-# run_fleet RECORD EXIT_CODE: the fleet run's milliseconds; the tool's peak RSS (kB) lands in
-# $work/rss. Fails, showing the tool's lines, on another exit code.
+# run_fleet RECORD EXIT_CODE [OPTION...]: the fleet run's milliseconds; the tool's peak RSS (kB)
+# lands in $work/rss. Fails, showing the tool's lines, on another exit code.
 run_fleet() {
-  local start status=0
-  rm -f "$1"
+  local start status=0 record=$1 code=$2
+  shift 2
+  rm -f "$record"
   start=$(now_ms)
   /usr/bin/time -f %M -o "$work/time" "$corvalen" --package "$work/pkg" --config "$work/config" \
-    --jobs "$count" --record "$1" "${addresses[@]}" > "$work/fleet.out" 2> "$work/fleet.log" ||
+    "$@" --record "$record" "${addresses[@]}" > "$work/fleet.out" 2> "$work/fleet.log" ||
     status=$?
   echo $(($(now_ms) - start))
   tail -n 1 "$work/time" > "$work/rss"
-  [ "$status" -eq "$2" ] && return
-  echo "fleet run: exit code $status, not $2" >&2
+  [ "$status" -eq "$code" ] && return
+  echo "fleet run: exit code $status, not $code" >&2
   cat "$work/fleet.log" >&2
   return 1
 }
@@ -93,7 +91,7 @@ healthy_mean() {
     awk '{ sum += $1; n++ } END { if (n) printf "%.3f", sum / n }'
 }
 
-# raw_total [--sequential]: the raw copy's milliseconds in all.
+# raw_total [--streams N]: the raw copy's milliseconds in all.
 raw_total() {
   local out
   out=$("$raw_copy" "$@" "$work/image.bin:1" "${addresses[@]}") ||
@@ -111,39 +109,93 @@ print(round(1000 * max(sum(f["seconds"] for f in json.loads(l)["files"]) for l i
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 
-head -c $((mib << 20)) /dev/urandom > "$work/image.bin"
-"$build/tools/package_maker/corvalen-make-package" --out "$work/pkg" --version c2.0.8 \
-  --update-list '{c2.0.7,c2.0.8};' --config "$work/config" "$work/image.bin:1" > /dev/null
+# site COUNT KIB NAME: COUNT sensors' addresses and a package of one KIB KiB image.
+site() {
+  count=$1
+  kib=$2
+  addresses=()
+  for i in $(seq 2 $((count + 1))); do
+    addresses+=("127.0.0.$i")
+  done
+  rm -rf "$work/pkg" "$work/config"
+  head -c $((kib << 10)) /dev/urandom > "$work/image.bin"
+  "$build/tools/package_maker/corvalen-make-package" --out "$work/pkg" --version c2.0.8 \
+    --update-list '{c2.0.7,c2.0.8};' --config "$work/config" "$work/image.bin:1" > /dev/null
+  /usr/bin/time -f %M -o "$work/rss" "$corvalen" --inspect "$work/pkg" --config "$work/config" \
+    > /dev/null 2>&1
+  inspect_rss=$(cat "$work/rss")
+  printf '\nsite %s: %d sensors, image %d KiB each, loopback 1 Gbit/s, sensors read 12.5 MB/s\n' \
+    "$3" "$count" "$kib"
+}
 
-start_sensors
-raw_parallel=$(raw_total)
-start_sensors
-raw_sequential=$(raw_total --sequential)
-start_sensors
-fleet=$(run_fleet "$work/healthy.jsonl" 0)
-fleet_rss=$(cat "$work/rss")
-/usr/bin/time -f %M -o "$work/rss" "$corvalen" --inspect "$work/pkg" --config "$work/config" \
-  > /dev/null
-inspect_rss=$(cat "$work/rss")
-start_sensors "${addresses[-1]}"
-run_fleet "$work/stalled.jsonl" 1 > /dev/null
-healthy=$(healthy_mean "$work/healthy.jsonl")
-beside_stall=$(healthy_mean "$work/stalled.jsonl")
+# memory_line: the fleet run's peak memory growth over the --inspect, per open link.
+memory_line() {
+  printf 'peak RSS: fleet %d kB, inspect %d kB\n' "$fleet_rss" "$inspect_rss"
+  printf 'memory growth per open link        %8d kB   goal <= 1024 kB\n' \
+    $(((fleet_rss - inspect_rss) / count))
+}
 
-printf 'sensors %d, image %d MiB each, loopback 1 Gbit/s, sensors read 12.5 MB/s\n' "$count" "$mib"
-transfer=$(transfer_ms "$work/healthy.jsonl")
-printf 'fleet run                          %8d ms   (with the package check, connect and log read)\n' "$fleet"
-printf 'fleet transfer                     %8d ms   (longest files time of a sensor)\n' "$transfer"
-printf 'raw parallel copy                  %8d ms\n' "$raw_parallel"
-printf 'raw copies one after another       %8d ms   (per-sensor times added)\n' "$raw_sequential"
-printf 'fleet transfer / raw parallel      %8s      goal <= 1.10 (12 sensors)\n' \
-  "$(ratio "$transfer" "$raw_parallel")"
-printf 'fleet run / raw parallel           %8s\n' "$(ratio "$fleet" "$raw_parallel")"
-printf 'fleet / one after another          %8s\n' "$(ratio "$fleet" "$raw_sequential")"
-printf 'peak RSS: fleet %d kB, inspect %d kB\n' "$fleet_rss" "$inspect_rss"
-printf 'memory growth per running sensor   %8d kB   goal <= 1024 kB\n' \
-  $(((fleet_rss - inspect_rss) / count))
-printf 'healthy sensors, mean              %8s s  without a stalled sensor\n' "$healthy"
-printf 'healthy sensors, mean              %8s s  beside one stalled sensor\n' "$beside_stall"
-printf 'change                             %8s %%    goal within 5 %%\n' \
-  "$(awk -v a="$healthy" -v b="$beside_stall" 'BEGIN { printf "%+.1f", (b - a) * 100 / a }')"
+site_a() {
+  site 12 32768 a
+  start_sensors
+  raw_parallel=$(raw_total)
+  start_sensors
+  raw_sequential=$(raw_total --streams 1)
+  start_sensors
+  fleet=$(run_fleet "$work/healthy.jsonl" 0 --jobs 12)
+  fleet_rss=$(cat "$work/rss")
+  start_sensors "${addresses[-1]}"
+  run_fleet "$work/stalled.jsonl" 1 --jobs 12 > /dev/null
+  healthy=$(healthy_mean "$work/healthy.jsonl")
+  beside_stall=$(healthy_mean "$work/stalled.jsonl")
+  transfer=$(transfer_ms "$work/healthy.jsonl")
+  printf 'fleet run                          %8d ms   (with the package check, connect and log read)\n' "$fleet"
+  printf 'fleet transfer                     %8d ms   (longest files time of a sensor)\n' "$transfer"
+  printf 'raw parallel copy                  %8d ms\n' "$raw_parallel"
+  printf 'raw copies one after another       %8d ms\n' "$raw_sequential"
+  printf 'fleet run - raw parallel           %8d ms   goal <= 3500 ms\n' $((fleet - raw_parallel))
+  printf 'fleet run / raw parallel           %8s\n' "$(ratio "$fleet" "$raw_parallel")"
+  printf 'fleet transfer / raw parallel      %8s      goal <= 1.10\n' \
+    "$(ratio "$transfer" "$raw_parallel")"
+  printf 'fleet / one after another          %8s\n' "$(ratio "$fleet" "$raw_sequential")"
+  memory_line
+  printf 'healthy sensors, mean              %8s s  without a stalled sensor\n' "$healthy"
+  printf 'healthy sensors, mean              %8s s  beside one stalled sensor\n' "$beside_stall"
+  printf 'change                             %8s %%    goal within 5 %%\n' \
+    "$(awk -v a="$healthy" -v b="$beside_stall" 'BEGIN { printf "%+.1f", (b - a) * 100 / a }')"
+}
+
+# site_of_many NAME COUNT KIB NOTE: the fleet with default options against the raw copy 8 at a
+# time; NOTE follows the fleet run's time.
+site_of_many() {
+  site "$2" "$3" "$1"
+  start_sensors
+  raw8=$(raw_total --streams 8)
+  start_sensors
+  fleet=$(run_fleet "$work/healthy.jsonl" 0)
+  fleet_rss=$(cat "$work/rss")
+  printf 'fleet run                          %8d ms   %s\n' "$fleet" "$4"
+  printf 'raw copy, 8 at a time              %8d ms\n' "$raw8"
+  printf 'fleet run / raw copy               %8s\n' "$(ratio "$fleet" "$raw8")"
+}
+
+site_b() {
+  site_of_many b 96 4096 "(with the package check, connect and log read)"
+  printf '(fleet run - 3.5 s) / raw copy     %8s      goal <= 1.15\n' \
+    "$(ratio $((fleet - 3500)) "$raw8")"
+  memory_line
+}
+
+site_c() {
+  site_of_many c 250 256 "goal <= 15000 ms"
+  memory_line
+}
+
+sites=("$@")
+[ ${#sites[@]} -gt 0 ] || sites=(a b c)
+for each in "${sites[@]}"; do
+  case $each in
+    a | b | c) "site_$each" ;;
+    *) echo "usage: bench/bench_fleet.sh [a|b|c ...]" >&2; exit 2 ;;
+  esac
+done

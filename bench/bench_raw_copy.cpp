@@ -1,15 +1,18 @@
 // The wire-speed reference of bench_fleet.sh: copies one plain image to every sensor the way an
 // upgrade does (download frame, acknowledgement, the bytes, acknowledgement) and nothing else,
-// to all sensors at once or one after another. Prints each sensor's milliseconds, then the run's.
-//     bench_raw_copy [--sequential] IMAGE[:FORMAT] ADDRESS...
+// to all sensors at once or N at a time. Prints each sensor's milliseconds, then the run's.
+//     bench_raw_copy [--streams N] IMAGE[:FORMAT] ADDRESS...
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -91,11 +94,11 @@ long copy_to(const std::string &address, const std::string &frame, const std::ve
 
 int main(int argc, char *argv[])
 {
-    int first = 1;
-    const bool sequential = argc > 1 && std::string(argv[1]) == "--sequential";
-    first += sequential;
+    const bool limited = argc > 2 && std::string(argv[1]) == "--streams";
+    const int first = limited ? 3 : 1;
+    const size_t streams = limited ? size_t(std::max(1, atoi(argv[2]))) : size_t(argc);
     if (argc - first < 2) {
-        fprintf(stderr, "usage: bench_raw_copy [--sequential] IMAGE[:FORMAT] ADDRESS...\n");
+        fprintf(stderr, "usage: bench_raw_copy [--streams N] IMAGE[:FORMAT] ADDRESS...\n");
         return 2;
     }
     std::string path = argv[first];
@@ -118,15 +121,16 @@ int main(int argc, char *argv[])
     const std::vector<std::string> addresses(argv + first + 1, argv + argc);
     std::vector<long> took(addresses.size());
     const bench_clock::time_point start = bench_clock::now();
+    // Each stream copies to the next sensor not yet taken, in order.
+    std::atomic<size_t> next{0};
     std::vector<std::thread> links;
-    for (size_t i = 0; i < addresses.size(); ++i) {
-        links.emplace_back([&, i] { took[i] = copy_to(addresses[i], frame, image); });
-        if (sequential)
-            links.back().join();
-    }
+    for (size_t i = 0; i < std::min(streams, addresses.size()); ++i)
+        links.emplace_back([&] {
+            for (size_t at; (at = next++) < addresses.size();)
+                took[at] = copy_to(addresses[at], frame, image);
+        });
     for (std::thread &link : links)
-        if (link.joinable())
-            link.join();
+        link.join();
     const long total = ms_since(start);
     int failed = 0;
     for (size_t i = 0; i < addresses.size(); ++i) {

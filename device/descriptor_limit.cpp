@@ -21,11 +21,13 @@ const int descriptors_per_link = 6;
 // Standard streams, the record, the main thread's and Qt's own.
 const int descriptors_reserved = 64;
 
+#ifndef Q_OS_WIN
 int links_within(qint64 descriptors)
 {
     const qint64 links = (descriptors - descriptors_reserved) / descriptors_per_link;
     return int(qBound<qint64>(1, links, std::numeric_limits<int>::max()));
 }
+#endif
 
 } // namespace
 

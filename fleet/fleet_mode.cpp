@@ -1,11 +1,8 @@
 #include "fleet/fleet_mode.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QRunnable>
 #include <QThread>
-#include <QThreadPool>
 #include <QtGlobal>
 #include <cstdio>
 
@@ -16,6 +13,7 @@
 #include "device/tcp_device.h"
 #include "fleet/fleet_options.h"
 #include "fleet/fleet_report.h"
+#include "fleet/fleet_schedule.h"
 #include "fleet/interrupts.h"
 #include "fleet/site_check.h"
 #include "package/package_check.h"
@@ -26,15 +24,7 @@
 namespace
 {
 
-const qint64 progress_interval_ms = 1000;
-
 fleet_report *report = nullptr;
-
-// The second interrupt stops the running links, in every wait and mid-image.
-bool links_must_stop()
-{
-    return interrupts_so_far() >= 2;
-}
 
 // After one interrupt, or once the record cannot keep what happens, no sensor is dialled.
 bool dialling_stopped()
@@ -61,54 +51,6 @@ void cipher_line(const char *line)
 {
     sensor_lines(QString::fromLocal8Bit(line));
 }
-
-// Shows one sensor's images as they stream, at most once a second.
-class progress_lines : public upgrade_observer
-{
-public:
-    explicit progress_lines(const sensor_task &task) : task(task) {}
-    void image_started(int) override
-    {
-        image_clock.start();
-        shown.start();
-    }
-    void image_progress(int index, qint64 taken, qint64 total) override
-    {
-        if (shown.elapsed() < progress_interval_ms)
-            return;
-        shown.restart();
-        const double seconds = qMax<qint64>(1, image_clock.elapsed()) / 1000.0;
-        report->line(QString("%1: %2 %3 % %4 MB/s")
-                         .arg(task.address, bare_name(task.plan.files[index].path))
-                         .arg(total > 0 ? 100 * taken / total : 100)
-                         .arg(taken / seconds / 1e6, 0, 'f', 2));
-    }
-    bool interrupted() override { return links_must_stop(); }
-
-private:
-    const sensor_task &task;
-    QElapsedTimer image_clock, shown;
-};
-
-class sensor_job : public QRunnable
-{
-public:
-    explicit sensor_job(const sensor_task &task) : task(task) {}
-    void run() override
-    {
-        if (dialling_stopped()) {
-            report->finished(never_dialled(task));
-            return;
-        }
-        QThread::currentThread()->setObjectName(task.address);
-        progress_lines progress(task);
-        report->finished(upgrade_sensor(task, progress));
-        QThread::currentThread()->setObjectName(QString());
-    }
-
-private:
-    const sensor_task task;
-};
 
 upgrade_plan plan_of(const checked_package &package)
 {
@@ -148,10 +90,9 @@ read_result<checked_package> read_checked_package(const fleet_options &options)
     return package;
 }
 
-// As many sensors at once as asked, and as the process's descriptors carry.
-int links_at_once(int jobs)
+// As many sensors at once as asked, and as the links the descriptors carry.
+int jobs_carried(int jobs, int carried)
 {
-    const int carried = raise_descriptor_limit();
     if (jobs <= carried)
         return jobs;
     write_error_line(QString("note: the open-file limit carries %1 links at once; %1 jobs "
@@ -161,23 +102,23 @@ int links_at_once(int jobs)
     return carried;
 }
 
-bool upgrade_fleet(const fleet_options &options, const checked_package &package, int jobs,
-                   fleet_report &lines)
+bool upgrade_fleet(const fleet_options &options, const checked_package &package,
+                   const fleet_rules &rules, fleet_report &lines)
 {
-    QThreadPool pool;
-    pool.setMaxThreadCount(jobs);
     const upgrade_plan plan = plan_of(package);
+    QVector<sensor_task> tasks;
     for (const QString &address : options.addresses)
-        pool.start(new sensor_job({address, package.version, package.update_list, plan,
-                                   options.allow_downgrade, options.reinstall}));
-    pool.waitForDone();
+        tasks.append({address, package.version, package.update_list, plan, options.allow_downgrade,
+                      options.reinstall, options.verify_seconds});
+    run_fleet_schedule(tasks, rules, lines);
     return lines.summarise();
 }
 
 // Upgrades or checks the sensors, each line through the report; the exit code.
 int run_sensors(const fleet_options &options, const checked_package *package)
 {
-    const int jobs = links_at_once(options.jobs);
+    const int links = raise_descriptor_limit();
+    const int jobs = jobs_carried(options.jobs, links);
     fleet_report lines;
     const QString unwritable =
         options.record.isEmpty() ? QString() : lines.open_record(options.record);
@@ -191,9 +132,11 @@ int run_sensors(const fleet_options &options, const checked_package *package)
     // Qt registers a socket's types when the first one is made; making it here keeps the
     // workers from racing to do so.
     delete new tcp_device;
-    const bool all_good = options.what == fleet_options::check
-                              ? check_site(options, package, jobs, dialling_stopped, lines)
-                              : upgrade_fleet(options, *package, jobs, lines);
+    const bool all_good =
+        options.what == fleet_options::check
+            ? check_site(options, package, jobs, dialling_stopped, lines)
+            : upgrade_fleet(options, *package, {jobs, links, options.canary, options.max_failures},
+                            lines);
     report = nullptr;
     interrupts_handled();
     return all_good ? 0 : 1;

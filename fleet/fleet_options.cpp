@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QTextStream>
+#include <utility>
 
 #include "app/console.h"
 #include "app/paths.h"
@@ -63,8 +64,9 @@ const char *const usage =
     "  --reinstall        also send it to sensors that already have its version\n"
     "  --verify SECONDS   after \"shutdown\", wait up to SECONDS for the sensor to restart and\n"
     "                     read its version again: upgraded only if it runs the package's\n"
+    "                     version\n"
     "  --canary N         upgrade the first N sensors alone; the others start only if all N\n"
-    "                     were upgraded (and verified, with --verify)\n"
+    "                     were upgraded (and verified, with --verify) or skipped\n"
     "  --max-failures N   dial no further sensor once N sensors have failed\n"
     "  --retry RECORD     also the sensors whose latest line in RECORD is not upgraded,\n"
     "                     skipped or current, first, in the order they appear there;\n"
@@ -75,7 +77,7 @@ const char *const usage =
     "  --version          the tool's version\n"
     "\n"
     "Progress goes to standard error, one line per sensor and step, and a summary at the end.\n"
-    "Ctrl+C once: no further sensor is dialled, running ones finish. Twice: running ones are\n"
+    "Ctrl+C once: no further image starts, running ones finish. Twice: running ones are\n"
     "stopped and recorded as interrupted.\n"
     "\n"
     "Results: upgraded, skipped (already at the package's version), failed, interrupted,\n"
@@ -135,6 +137,16 @@ options_result check_addresses(const fleet_options &options)
     return options_result::ok(options);
 }
 
+// A whole number of at least 1, when the option is given; false when it is not such a number.
+bool read_count(const QCommandLineParser &parser, const QString &name, int &count)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool number = false;
+    count = parser.value(name).toInt(&number);
+    return number && count >= 1;
+}
+
 // Each sensor is dialled once, however often and in whatever spelling it is listed.
 fleet_options without_repeats(fleet_options options)
 {
@@ -184,6 +196,13 @@ options_result sensor_options(const QCommandLineParser &parser, fleet_options op
         options.jobs = check_jobs;
     if (!number || options.jobs < 1)
         return options_result::failed("error: --jobs takes a whole number of at least 1!");
+    const std::pair<const char *, int *> counts[] = {{"verify", &options.verify_seconds},
+                                                     {"canary", &options.canary},
+                                                     {"max-failures", &options.max_failures}};
+    for (const auto &count : counts)
+        if (!read_count(parser, count.first, *count.second))
+            return options_result::failed(
+                QString("error: --%1 takes a whole number of at least 1!").arg(count.first));
     options.record = parser.value("record");
     options.allow_downgrade = parser.isSet("allow-downgrade");
     options.reinstall = parser.isSet("reinstall");
@@ -213,6 +232,9 @@ options_result parse_fleet_options(const QStringList &arguments)
                        {"reinstall", ""},
                        {"retry", "", "RECORD"},
                        {"sensors", "", "FILE"},
+                       {"verify", "", "SECONDS"},
+                       {"canary", "", "N"},
+                       {"max-failures", "", "N"},
                        {"help", ""},
                        {"version", ""}});
     if (!parser.parse(arguments))

@@ -17,6 +17,9 @@ struct fleet_options {
     QString record; // empty: no record
     bool allow_downgrade = false;
     bool reinstall = false;
+    int verify_seconds = 0; // 0: no verification
+    int canary = 0;
+    int max_failures = 0; // 0: no limit
     QStringList addresses;
     QSet<QString> ranged; // the addresses that a range named
 };

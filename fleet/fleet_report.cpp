@@ -15,8 +15,9 @@
 namespace
 {
 
-const char *const result_names[] = {"upgraded", "skipped", "failed",      "interrupted", "current",
-                                    "outdated", "refused", "unreachable", "found"};
+const char *const result_names[] = {"upgraded", "skipped",    "failed",  "interrupted",
+                                    "current",  "outdated",   "refused", "unreachable",
+                                    "found",    "not_started"};
 // The results that leave a sensor nothing more to do.
 const QStringList done_results{"upgraded", "skipped", "current"};
 
@@ -114,9 +115,12 @@ QByteArray record_line(const sensor_record &record)
     for (const sent_file &file : record.files)
         files << file_object(file);
     const QJsonValue detail = record.detail.isEmpty() ? QJsonValue() : record.detail;
+    const QJsonValue verified =
+        record.verified_version.isEmpty() ? QJsonValue() : record.verified_version;
     return ordered_object({{"address", json_text(record.address)},
                            {"old_version", json_text(record.old_version)},
                            {"new_version", json_text(record.new_version)},
+                           {"verified_version", json_text(verified)},
                            {"result", json_text(result_names[record.result])},
                            {"message", json_text(record.message)},
                            {"detail", json_text(detail)},

@@ -57,6 +57,11 @@ int interrupts_so_far()
     return interrupts;
 }
 
+bool links_must_stop()
+{
+    return interrupts >= 2;
+}
+
 void interrupts_handled()
 {
     handled = true;

@@ -9,6 +9,9 @@ void count_interrupts();
 
 int interrupts_so_far();
 
+// The second interrupt stops the running links, in every wait and mid-image.
+bool links_must_stop();
+
 // Tells a closing console that the process has written what it must.
 void interrupts_handled();
 

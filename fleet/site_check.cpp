@@ -20,7 +20,7 @@ public:
     void run() override
     {
         if (stopped()) {
-            report.finished(never_dialled(task));
+            report.finished(unstarted_record(task, sensor_record::interrupted));
             return;
         }
         QThread::currentThread()->setObjectName(task.address);

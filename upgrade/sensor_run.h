@@ -2,9 +2,11 @@
 #define SENSOR_RUN_H
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QString>
 #include <QVector>
 
+#include "device/tcp_device.h"
 #include "upgrade/upgrade_engine.h"
 
 // What a sensor is given and what it may refuse; a check may have no package version.
@@ -15,12 +17,14 @@ struct sensor_task {
     upgrade_plan plan;
     bool allow_downgrade = false;
     bool reinstall = false;
+    int verify_seconds = 0; // 0: the sensor is not awaited after "shutdown"
 };
 
 // How one sensor's upgrade or check ended.
 struct sensor_record {
     // A check's results follow an upgrade's: current (at the package's version), outdated
     // (the package would be sent), refused, unreachable, or found when there is no package.
+    // not_started: a sensor a stop rule (--canary, --max-failures) kept from starting.
     enum result_kind {
         upgraded,
         skipped,
@@ -30,7 +34,8 @@ struct sensor_record {
         outdated,
         refused,
         unreachable,
-        found
+        found,
+        not_started
     };
     QString address;
     QString old_version;
@@ -41,16 +46,47 @@ struct sensor_record {
     QVector<sent_file> files;
     QDateTime started;
     double seconds = 0;
+    QString verified_version; // empty: not verified
 };
 
-// The record of a sensor that was never dialled because the run was interrupted.
-sensor_record never_dialled(const sensor_task &task);
+// The record of a sensor whose upgrade never started.
+sensor_record unstarted_record(const sensor_task &task, sensor_record::result_kind result,
+                               const QString &message = {});
 
-// Connects to the sensor, reads its version, checks it against the package and sends the plan,
-// on a link of its own that is closed when it returns. observer sees the run.
-sensor_record upgrade_sensor(const sensor_task &task, upgrade_observer &observer);
+// One sensor's upgrade on a link of its own, in steps that may be spread out in time:
+// open, send, finish, hang_up. All run on the thread that made the object.
+class sensor_run
+{
+public:
+    explicit sensor_run(const sensor_task &task);
+    // Connects, reads the version and checks it against the package: true when the link is
+    // open and waits for send; false when the record is final.
+    bool open();
+    // Sends the plan on the open link, "shutdown" at its end. observer sees the run.
+    void send(upgrade_observer &observer);
+    // Ends the link without sending: the upgrade never started, for the reason given.
+    void withhold(sensor_record::result_kind result, const QString &message = {});
+    // The record of the whole upgrade. After a sent plan and with verification, first closes the
+    // link and waits for the sensor to come back with the package version.
+    sensor_record finish(upgrade_observer &observer);
+    // Closes the link, letting what was queued leave.
+    void hang_up();
+
+private:
+    void verify(upgrade_observer &observer);
+
+    const sensor_task &task;
+    tcp_device device;
+    sensor_record record;
+    QElapsedTimer clock;
+    QElapsedTimer since_shutdown;
+};
 
 // Connects and reads the version as upgrade_sensor does, and says what the package would do;
+// sends nothing but the log request, and closes the link.
+sensor_record check_sensor(const sensor_task &task);
+
+// Connects and reads the version as an upgrade does, and says what the package would do;
 // sends nothing but the log request, and closes the link.
 sensor_record check_sensor(const sensor_task &task);
 

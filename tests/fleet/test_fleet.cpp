@@ -20,7 +20,19 @@
 namespace
 {
 
-enum class fault { none, absent, unanswered, silent, stall, no_download_ack, late_ack, slow };
+enum class fault {
+    none,
+    absent,
+    unanswered,
+    silent,
+    stall,
+    no_download_ack,
+    late_ack,
+    slow,
+    back_new,
+    back_old,
+    gone
+};
 
 // One sensor of a site and the record line it should end with.
 struct site_sensor {
@@ -28,6 +40,7 @@ struct site_sensor {
     fault kind;
     QString result;
     QString message;
+    QString verified = {}; // the version read after the restart
 };
 using site = QVector<site_sensor>;
 // Files of a package directory and their new bytes; null bytes remove the file.
@@ -48,7 +61,17 @@ QString sha256_hex(const QByteArray &bytes)
 sensor_config config_of(const site_sensor &sensor)
 {
     sensor_config config;
-    config.log = "boot ok\nlidar firmware version " + sensor.version + "\nready\n";
+    const auto log = [](const QByteArray &version) {
+        return "boot ok\nlidar firmware version " + version + "\nready\n";
+    };
+    config.log = log(sensor.version);
+    // Restarts after "shutdown": back within a second, or long after the tool stopped waiting.
+    if (sensor.kind == fault::back_new || sensor.kind == fault::back_old)
+        config.restart_after_ms = 1000;
+    if (sensor.kind == fault::gone)
+        config.restart_after_ms = 60000;
+    if (sensor.kind == fault::back_new)
+        config.log_after_restart = log("c2.0.8");
     config.silent = sensor.kind == fault::silent;
     config.full_backlog = sensor.kind == fault::unanswered;
     if (sensor.kind == fault::stall)
@@ -171,10 +194,11 @@ struct fleet_site {
         return lines;
     }
 
-    int dialled() const
+    // Sensors that were sent a file; others may have had their version read ahead.
+    int started() const
     {
         return int(std::count_if(sensors.begin(), sensors.end(), [](const auto &sensor) {
-            return sensor && sensor->connections();
+            return sensor && sensor->commands().size() > 1;
         }));
     }
 
@@ -197,8 +221,8 @@ struct fleet_site {
             QVERIFY2(lines[at].contains(sensor_line), qPrintable(lines[at]));
         const QStringList summary = lines.mid(at + 2);
         for (const QByteArray &text : record_lines()) {
-            QStringList keys{"address", "old_version", "new_version", "result",
-                             "message", "detail",      "files"};
+            QStringList keys{"address", "old_version", "new_version", "verified_version",
+                             "result",  "message",     "detail",      "files"};
             const QJsonObject line = QJsonDocument::fromJson(text).object();
             double bytes = 0, seconds = 0;
             for (const QJsonValue &file : line["files"].toArray()) {
@@ -230,10 +254,16 @@ struct fleet_site {
             QStringList({expected.result, expected.message, "c2.0.8"}));
         QVERIFY(QDateTime::fromString(line["started"].toString(), Qt::ISODate).isValid());
         QVERIFY(line["seconds"].isDouble());
+        QCOMPARE(line["verified_version"],
+                 expected.verified.isEmpty() ? QJsonValue() : QJsonValue(expected.verified));
         const simulated_sensor *sensor = sensors[index].get();
         if (expected.result == "skipped")
             QCOMPARE(sensor->commands(), QList<QByteArray>{"readlog"});
-        if (expected.result != "upgraded") {
+        // Not started: at most its version was read.
+        if (expected.result == "not_started")
+            QVERIFY(!sensor->commands().contains("download"));
+        // A sensor that restarts got the whole package, whatever it said afterwards.
+        if (expected.result != "upgraded" && config_of(expected).restart_after_ms < 0) {
             QVERIFY(!sensor || !sensor->commands().contains("shutdown"));
             return;
         }
@@ -267,6 +297,7 @@ private slots:
     void initTestCase();
     void run_site_data();
     void run_site();
+    void log_read_beside_stream();
 #ifndef Q_OS_WIN
     void record_survives_data();
     void record_survives();
@@ -320,6 +351,29 @@ void test_fleet::run_site_data()
                 {"c2.0.8", fault::none, "upgraded", ""},
                 {"c2.0.9", fault::none, "upgraded", ""}}
         << QStringList{"--reinstall", "--allow-downgrade", "--jobs", "2"} << 0;
+    QTest::newRow("verified after restart")
+        << site{{"c2.0.7", fault::back_new, "upgraded", "", "c2.0.8"},
+                {"c2.0.7", fault::back_old, "failed",
+                 "error: sensor restarted with c2.0.7, not c2.0.8", "c2.0.7"},
+                {"c2.0.7", fault::gone, "failed", "error: sensor did not come back within 4 s"}}
+        << QStringList{"--verify", "4"} << 1;
+    const site_sensor refusing{"c2.0.1", fault::none, "failed", forbidden};
+    const site_sensor good{"c2.0.7", fault::none, "upgraded", ""};
+    const auto stopped = [](const QString &rule) {
+        return site_sensor{"c2.0.7", fault::none, "not_started", "not started: " + rule};
+    };
+    const site_sensor after_canary =
+        stopped("the first 1 sensors (--canary) were not all upgraded");
+    QTest::newRow("canary refused: the rest not started")
+        << site{refusing, after_canary, after_canary} << QStringList{"--canary", "1", "--jobs", "1"}
+        << 1;
+    const site_sensor current{"c2.0.8", fault::none, "skipped", ""};
+    QTest::newRow("canaries upgraded or current: the rest follow")
+        << site{good, current, refusing, good} << QStringList{"--canary", "2", "--jobs", "1"} << 1;
+    const site_sensor after_failures = stopped("2 sensors failed (--max-failures)");
+    QTest::newRow("max failures reached")
+        << site{refusing, good, refusing, after_failures, after_failures}
+        << QStringList{"--max-failures", "2", "--jobs", "1"} << 1;
 }
 
 void test_fleet::run_site()
@@ -341,6 +395,20 @@ void test_fleet::run_site()
     }
 }
 
+// With one slot, the next sensor's log is read while the first one's image streams.
+void test_fleet::log_read_beside_stream()
+{
+    fleet_site fleet;
+    QVERIFY(fleet.start(site(2, {"c2.0.7", fault::slow, "upgraded", ""})));
+    fleet.launch({"--jobs", "1"});
+    const simulated_sensor &first = *fleet.sensors[0];
+    QVERIFY(first.wait_until([&] { return first.commands().size() > 1; }, 30000));
+    QCOMPARE(
+        QList<bool>({fleet.sensors[1]->commands().contains("readlog"), first.images().isEmpty()}),
+        QList<bool>({true, true}));
+    QCOMPARE(fleet.finish(), 0);
+}
+
 #ifndef Q_OS_WIN
 void test_fleet::record_survives_data()
 {
@@ -350,7 +418,7 @@ void test_fleet::record_survives_data()
     QTest::addColumn<QByteArray>("before"); // the record's bytes before the run
     QTest::addColumn<int>("exit_code");
     QTest::addColumn<QString>("output"); // a line it prints; %1 is the record's path
-    QTest::addColumn<int>("dialled");    // of two sensors, one at a time
+    QTest::addColumn<int>("started");    // of two sensors, one at a time
     const QString run = "exec \"$0\" \"$@\"";
     const QString unwritable = "error: cannot write record %1: ";
     QTest::newRow("full disk") << true << "head -c 64k /dev/zero > disk/fill; " + run
@@ -388,8 +456,8 @@ void test_fleet::record_survives()
     fleet.launch({"--record", record, "--jobs", "1"}, shell);
     QTEST(fleet.finish(), "exit_code");
     QVERIFY(fleet.program.readAll().contains(QString(output).replace("%1", record).toUtf8()));
-    QTEST(fleet.dialled(), "dialled");
-    if (fleet.dialled() == 2) {
+    QTEST(fleet.started(), "started");
+    if (fleet.started() == 2) {
         // A line cut before the run stays as it was, on a line of its own.
         QCOMPARE(fleet.record_lines().size(), 2 + !before.isEmpty());
         QVERIFY(before.isEmpty() || fleet.record_lines().first() == before);
@@ -405,12 +473,13 @@ void test_fleet::interrupts_data()
     const site_sensor slow{"c2.0.7", fault::slow, "upgraded", ""};
     QTest::newRow("Ctrl+C once: the running sensors finish")
         << site(5, slow) << QVector<int>{SIGINT};
-    // Each at another wait: for the log, the download's and the image's acknowledgements, for
-    // the sensor to take the image; the fifth is never dialled.
-    const site waiting{{"c2.0.7", fault::silent, "interrupted", ""},
-                       {"c2.0.7", fault::no_download_ack, "interrupted", ""},
+    // Each at another wait: the download's and the image's acknowledgements, for the sensor to
+    // take the image, for the log (last, since its turn to stream would hold up the others');
+    // the fifth waits, its version read, for its turn.
+    const site waiting{{"c2.0.7", fault::no_download_ack, "interrupted", ""},
                        {"c2.0.7", fault::late_ack, "interrupted", ""},
                        {"c2.0.7", fault::slow, "interrupted", ""},
+                       {"c2.0.7", fault::silent, "interrupted", ""},
                        {"c2.0.7", fault::slow, "interrupted", ""}};
     QTest::newRow("Ctrl+C twice: every wait stops") << waiting << QVector<int>{SIGINT, SIGINT};
     QTest::newRow("Ctrl+C twice: the connect stops")

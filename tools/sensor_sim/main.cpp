@@ -55,9 +55,15 @@ int main(int argc, char *argv[])
                                             "Close the link on download, without an ack.");
     const QCommandLineOption read_rate("read-rate", "Read images at N bytes a second.", "N");
     const QCommandLineOption stall("stall-after", "Stop reading after N bytes of an image.", "N");
+    const QCommandLineOption restart_after(
+        "restart-after", "After shutdown, stop listening for this long, then listen again.",
+        "seconds");
+    const QCommandLineOption version_after(
+        "version-after", "Version shown in the log after a restart (default --version).",
+        "version");
     parser.addOptions({address, port, version, log_file, log_text, record, download_ack, image_ack,
                        drop, silent, split_header, log_delay, log_length, drop_log, close_download,
-                       read_rate, stall});
+                       read_rate, stall, restart_after, version_after});
     parser.process(app);
 
     sensor_config config;
@@ -72,6 +78,12 @@ int main(int argc, char *argv[])
         }
         config.log = file.readAll();
     }
+    if (parser.isSet(restart_after))
+        config.restart_after_ms = int(parser.value(restart_after).toDouble() * 1000);
+    if (parser.isSet(version_after))
+        config.log_after_restart =
+            QByteArray(config.log)
+                .replace(parser.value(version).toUtf8(), parser.value(version_after).toUtf8());
     config.silent = parser.isSet(silent);
     config.split_log_header = parser.isSet(split_header);
     config.log_delay_ms = parser.value(log_delay).toInt();

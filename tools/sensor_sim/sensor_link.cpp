@@ -172,6 +172,14 @@ private:
             send_log();
         else if (fields.first() == "download" && fields.size() >= 4)
             start_image(fields);
+        else if (text == "shutdown" && config.restart_after_ms >= 0)
+            restart();
+    }
+
+    void restart()
+    {
+        owner.restart();
+        socket->disconnectFromHost();
     }
 
     void send_log()

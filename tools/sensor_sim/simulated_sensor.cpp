@@ -30,6 +30,19 @@ public:
         return server->serverPort();
     }
 
+    // Away for the configured time, then back with the log it has after a restart.
+    void restart()
+    {
+        server->close();
+        QTimer::singleShot(owner.config().restart_after_ms, this, [this] {
+            sensor_config config = owner.config();
+            if (!config.log_after_restart.isEmpty())
+                config.log = config.log_after_restart;
+            owner.set_config(config);
+            listen(owner.listening_address, owner.listening_port);
+        });
+    }
+
 private:
     // More connections than the listening queue holds (Qt asks for 50), none accepted: the
     // system drops the handshakes that come after.
@@ -78,6 +91,11 @@ quint16 simulated_sensor::listen_in_thread()
     });
     done.acquire();
     return bound;
+}
+
+void simulated_sensor::restart()
+{
+    worker->restart();
 }
 
 bool simulated_sensor::wait_listening(int timeout_ms)

@@ -45,6 +45,10 @@ struct sensor_config {
     // small receive buffers, so that TCP flow control holds the sender back.
     qint64 image_read_rate = 0;
     qint64 stall_after_image_bytes = -1; // stop reading, link open, after this many image bytes
+    // After "shutdown" the sensor restarts: it drops the link and stops listening for this long
+    // (-1: it never restarts), then listens again with log_after_restart as its log, if set.
+    int restart_after_ms = -1;
+    QByteArray log_after_restart;
     // Runs in the sensor's thread when a download is announced, before it is acknowledged.
     std::function<void(const QString &name)> on_download;
 };
@@ -77,8 +81,8 @@ struct received_image {
 // Answers (none at all when silent): "readlog" gets the log reply (4-byte
 // little-endian length, then the log); "download" gets an acknowledgement,
 // then the image is read and acknowledged again; every other frame, such as
-// "shutdown", is only recorded. Each connection is served by itself; the
-// config in force when a frame arrives applies to it.
+// "shutdown", is only recorded (and may restart the sensor, see sensor_config). Each connection is
+// served by itself; the config in force when a frame arrives applies to it.
 //
 // Commands are 50-byte frames whose text ends at the first zero byte. A frame
 // without a zero byte in its first 50 bytes is a longer, unpadded text, taken
@@ -139,6 +143,7 @@ private:
     void record_connection();
     bool tool_gone() const;
     void record_late_bytes(qint64 count);
+    void restart();
     void append_to_record(const QString &file_name, const QByteArray &bytes);
     quint16 listen_in_thread();
 

@@ -1,0 +1,236 @@
+#include "fleet/fleet_schedule.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QRunnable>
+#include <QThread>
+#include <QThreadPool>
+#include <QWaitCondition>
+
+#include "fleet/fleet_report.h"
+#include "fleet/interrupts.h"
+#include "package/package_file.h"
+
+namespace
+{
+
+const qint64 progress_interval_ms = 1000;
+// How often a waiting sensor looks at the interrupts.
+const unsigned long interrupt_poll_ms = 100;
+
+// Shows one sensor's images as they stream, at most once a second.
+class progress_lines : public upgrade_observer
+{
+public:
+    progress_lines(const sensor_task &task, fleet_report &report) : task(task), report(report) {}
+    void image_started(int) override
+    {
+        image_clock.start();
+        shown.start();
+    }
+    void image_progress(int index, qint64 taken, qint64 total) override
+    {
+        if (shown.elapsed() < progress_interval_ms)
+            return;
+        shown.restart();
+        const double seconds = qMax<qint64>(1, image_clock.elapsed()) / 1000.0;
+        report.line(QString("%1: %2 %3 % %4 MB/s")
+                        .arg(task.address, bare_name(task.plan.files[index].path))
+                        .arg(total > 0 ? 100 * taken / total : 100)
+                        .arg(taken / seconds / 1e6, 0, 'f', 2));
+    }
+    bool interrupted() override { return links_must_stop(); }
+
+private:
+    const sensor_task &task;
+    fleet_report &report;
+    QElapsedTimer image_clock, shown;
+};
+
+// Why a sensor does not start: a result and its message.
+struct stop_reason {
+    bool stops = false;
+    sensor_record::result_kind result = sensor_record::not_started;
+    QString message;
+};
+
+// Sensors take their turn to stream in the order given, so the stop rules see the sensors
+// before them ended or streaming.
+class fleet_schedule
+{
+public:
+    fleet_schedule(const fleet_rules &rules, fleet_report &report) : rules(rules), report(report) {}
+
+    void serve(int index, const sensor_task &task)
+    {
+        const stop_reason stop = reason();
+        if (stop.stops) {
+            pass_turn(index, unstarted_record(task, stop.result, stop.message));
+            return;
+        }
+        QThread::currentThread()->setObjectName(task.address);
+        progress_lines progress(task, report);
+        sensor_run run(task);
+        if (run.open()) {
+            upgrade(index, task, run, progress);
+        } else {
+            const sensor_record record = run.finish(progress);
+            run.hang_up();
+            pass_turn(index, record);
+        }
+        QThread::currentThread()->setObjectName(QString());
+    }
+
+    // After the canaries ended: the rest start only when all of them were upgraded.
+    void judge_canaries()
+    {
+        const QMutexLocker lock(&mutex);
+        canary_stop = canaries_good < rules.canary;
+    }
+
+private:
+    // Sends on the open link in the sensor's turn, once a slot is free. The wait for a restarted
+    // sensor holds no slot; otherwise the slot passes on once the sensor's record is written, so
+    // a record that cannot be kept stops the next sensor.
+    void upgrade(int index, const sensor_task &task, sensor_run &run, upgrade_observer &progress)
+    {
+        const bool streams = take_slot(index, run);
+        if (streams)
+            run.send(progress);
+        const bool verifies = streams && task.verify_seconds > 0;
+        if (verifies)
+            free_slot();
+        const sensor_record record = run.finish(progress);
+        report.finished(record);
+        count(index, record);
+        if (streams && !verifies)
+            free_slot();
+        run.hang_up();
+    }
+
+    stop_reason reason()
+    {
+        const QMutexLocker lock(&mutex);
+        return locked_reason();
+    }
+
+    stop_reason locked_reason() const
+    {
+        // Once the record cannot keep what happens, no sensor is dialled either.
+        if (interrupts_so_far() >= 1 || report.record_lost())
+            return {true, sensor_record::interrupted, {}};
+        if (canary_stop)
+            return {true, sensor_record::not_started,
+                    QString("not started: the first %1 sensors (--canary) were not all upgraded")
+                        .arg(rules.canary)};
+        if (rules.max_failures > 0 && failures >= rules.max_failures)
+            return {
+                true, sensor_record::not_started,
+                QString("not started: %1 sensors failed (--max-failures)").arg(rules.max_failures)};
+        return {};
+    }
+
+    // Waits for the sensor's turn and a free slot: true once it holds the slot; false when a
+    // rule stopped it meanwhile.
+    bool take_slot(int index, sensor_run &run)
+    {
+        QMutexLocker lock(&mutex);
+        stop_reason stop;
+        while (!(stop = locked_reason()).stops && !(next_turn == index && streaming < rules.jobs))
+            changed.wait(&mutex, interrupt_poll_ms);
+        wait_turn(index);
+        if (stop.stops) {
+            lock.unlock();
+            run.withhold(stop.result, stop.message);
+            return false;
+        }
+        ++streaming;
+        return true;
+    }
+
+    void free_slot()
+    {
+        const QMutexLocker lock(&mutex);
+        --streaming;
+        changed.wakeAll();
+    }
+
+    // A sensor that sends nothing: its record now, its result counted in its turn, so that the
+    // sensors after it see it whatever the timing.
+    void pass_turn(int index, const sensor_record &record)
+    {
+        report.finished(record);
+        QMutexLocker lock(&mutex);
+        wait_turn(index);
+        count_locked(index, record);
+    }
+
+    // Waits for the sensor's turn and passes it on.
+    void wait_turn(int index)
+    {
+        while (next_turn != index)
+            changed.wait(&mutex, interrupt_poll_ms);
+        ++next_turn;
+        changed.wakeAll();
+    }
+
+    void count(int index, const sensor_record &record)
+    {
+        const QMutexLocker lock(&mutex);
+        count_locked(index, record);
+    }
+
+    void count_locked(int index, const sensor_record &record)
+    {
+        failures += record.result == sensor_record::failed;
+        // A canary already at the package version runs it as surely as one just upgraded.
+        canaries_good += index < rules.canary && (record.result == sensor_record::upgraded ||
+                                                  record.result == sensor_record::skipped);
+        changed.wakeAll();
+    }
+
+    const fleet_rules &rules;
+    fleet_report &report;
+    QMutex mutex;
+    QWaitCondition changed;
+    int next_turn = 0;
+    int streaming = 0;
+    int failures = 0;
+    int canaries_good = 0;
+    bool canary_stop = false;
+};
+
+class sensor_job : public QRunnable
+{
+public:
+    sensor_job(fleet_schedule &schedule, int index, const sensor_task &task)
+        : schedule(schedule), index(index), task(task)
+    {
+    }
+    void run() override { schedule.serve(index, task); }
+
+private:
+    fleet_schedule &schedule;
+    const int index;
+    const sensor_task task;
+};
+
+} // namespace
+
+void run_fleet_schedule(const QVector<sensor_task> &tasks, const fleet_rules &rules,
+                        fleet_report &report)
+{
+    fleet_schedule schedule(rules, report);
+    QThreadPool pool;
+    pool.setMaxThreadCount(rules.links);
+    const int canaries = qMin(rules.canary, tasks.size());
+    for (int i = 0; i < tasks.size(); ++i) {
+        if (i == canaries && canaries > 0) {
+            pool.waitForDone();
+            schedule.judge_canaries();
+        }
+        pool.start(new sensor_job(schedule, i, tasks[i]));
+    }
+    pool.waitForDone();
+}
