@@ -4,6 +4,7 @@
 #   site1  127.0.1.2 c2.0.7, 127.0.1.3 c2.0.8 (current)
 #   site2  127.0.2.2-3 (a range), both c2.0.7
 #   site3  127.0.3.2 c2.0.7, 127.0.3.3 c2.0.1 (no update-list group holds it: refuses)
+# The c2.0.7 ones restart with c2.0.8 after "shutdown"; the rollout verifies that.
 # Check mode, the rollout, the same again, the report, and a broken package.
 # Usage: test_ansible.sh CORVALEN SENSOR_SIM PACKAGE_MAKER
 set -euo pipefail
@@ -18,7 +19,7 @@ ip link set lo up
 corvalen=$(realpath "$1") sensor_sim=$(realpath "$2") make_package=$(realpath "$3")
 deploy=$(realpath "$(dirname "$0")/../../deploy/ansible")
 tmp=$(mktemp -d)
-declare -A pids
+pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$tmp"' EXIT
 cd "$tmp"
 
@@ -27,11 +28,11 @@ fail() {
   exit 1
 }
 
-# start_sensor ADDRESS VERSION: returns once it listens.
+# start_sensor ADDRESS VERSION [OPTION...]: returns once it listens.
 start_sensor() {
   mkdir -p "sensors/$1"
-  "$sensor_sim" --address "$1" --version "$2" --record-dir "sensors/$1" > "sensors/$1/log" 2>&1 &
-  pids[$1]=$!
+  "$sensor_sim" --address "$1" --version "$2" --record-dir "sensors/$1" "${@:3}" > "sensors/$1/log" 2>&1 &
+  pids+=($!)
   for _ in $(seq 100); do
     grep -qs "simulated sensor on" "sensors/$1/log" && return 0
     sleep 0.1
@@ -96,15 +97,17 @@ corvalen_sites:
     corvalen_package: $tmp/package
     corvalen_config: $tmp/config
     corvalen_dir: "$tmp/gateways/{{ inventory_hostname }}"
+    corvalen_verify: 20
   hosts:
     site1: {corvalen_sensors: [127.0.1.2, 127.0.1.3]}
     site2: {corvalen_sensors: [127.0.2.2-3], corvalen_jobs: 1}
-    site3: {corvalen_sensors: [127.0.3.2, 127.0.3.3]}
+    site3: {corvalen_sensors: [127.0.3.2, 127.0.3.3], corvalen_canary: 1, corvalen_max_failures: 1}
 INVENTORY
 
 outdated="127.0.1.2 127.0.2.2 127.0.2.3 127.0.3.2"
+# The outdated ones restart with the package's version a second after "shutdown".
 for address in $outdated; do
-  start_sensor "$address" c2.0.7
+  start_sensor "$address" c2.0.7 --restart-after 1 --version-after c2.0.8
 done
 start_sensor 127.0.1.3 c2.0.8
 start_sensor 127.0.3.3 c2.0.1
@@ -139,8 +142,9 @@ grep -qF "error: --jobs takes a whole number of at least 1!" refused.log ||
 cmp records/site1.jsonl gateways/site1/check.jsonl || fail "site1's check record was not fetched"
 only_readlog 1 127.0.1.2 127.0.1.3
 
-# The rollout: every outdated sensor holds the images byte for byte; site3 fails on its
-# refusing sensor, naming it.
+# The rollout, verified after each restart, site3's first sensor as its canary: every
+# outdated sensor holds the images byte for byte; site3 fails on its refusing sensor, naming
+# it.
 play rollout.log 2 site.yml
 recap rollout.log site1 "changed=1 failed=0"
 recap rollout.log site2 "changed=1 failed=0"
@@ -155,6 +159,8 @@ done
 only_readlog 2 127.0.1.3 127.0.3.3
 [ "$(find sensors -name '*-app.bin' | wc -l)" -eq 4 ] || fail "an image reached another sensor"
 cmp records/site1.jsonl gateways/site1/run.jsonl || fail "site1's record was not fetched"
+grep -q '"address":"127.0.1.2".*"verified_version":"c2.0.8"' records/site1.jsonl ||
+  fail "127.0.1.2 was not verified: $(cat records/site1.jsonl)"
 summary <<CSV
 site,address,old,new,result,message
 site1,127.0.1.2,c2.0.7,c2.0.8,upgraded,
@@ -165,13 +171,7 @@ site3,127.0.3.2,c2.0.7,c2.0.8,upgraded,
 site3,127.0.3.3,c2.0.1,c2.0.8,failed,$forbidden
 CSV
 
-# The upgraded sensors restart with the package's version; the same rollout again changes
-# nothing and sends nothing but "readlog".
-for address in $outdated; do
-  kill "${pids[$address]}"
-  wait "${pids[$address]}" 2>/dev/null || true
-  start_sensor "$address" c2.0.8
-done
+# The same rollout again changes nothing and sends nothing but "readlog".
 play again.log 2 site.yml
 recap again.log site1 "changed=0 failed=0"
 recap again.log site2 "changed=0 failed=0"
