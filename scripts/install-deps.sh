@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building, testing and fuzzing the tool need on Debian 12 (run as root).
-#   scripts/install-deps.sh            the Linux build, tests, fuzzing and packages
+#   scripts/install-deps.sh            the Linux build, tests (ansible-core for the Ansible
+#                                      role's), fuzzing and packages
 #   scripts/install-deps.sh --windows  also the Windows cross-build and wine to test it
 set -euo pipefail
-packages=(build-essential cmake qtbase5-dev libxcb1-dev openssl libssl-dev clang clang-format libclang-rt-14-dev)
+packages=(build-essential cmake qtbase5-dev libxcb1-dev openssl libssl-dev clang clang-format
+  libclang-rt-14-dev ansible-core)
 if [ "${1:-}" = --windows ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64 xvfb xauth locales)
 fi
