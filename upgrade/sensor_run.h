@@ -82,10 +82,6 @@ private:
     QElapsedTimer since_shutdown;
 };
 
-// Connects and reads the version as upgrade_sensor does, and says what the package would do;
-// sends nothing but the log request, and closes the link.
-sensor_record check_sensor(const sensor_task &task);
-
 // Connects and reads the version as an upgrade does, and says what the package would do;
 // sends nothing but the log request, and closes the link.
 sensor_record check_sensor(const sensor_task &task);
