@@ -26,10 +26,9 @@ namespace
 
 fleet_report *report = nullptr;
 
-// After one interrupt, or once the record cannot keep what happens, no sensor is dialled.
 bool dialling_stopped()
 {
-    return interrupts_so_far() >= 1 || report->record_lost();
+    return report->dialling_stopped();
 }
 
 // A worker thread is named after the sensor it serves, whose console lines carry the address.

@@ -11,6 +11,7 @@
 
 #include "app/console.h"
 #include "fleet/disk_sync.h"
+#include "fleet/interrupts.h"
 
 namespace
 {
@@ -203,9 +204,9 @@ QString fleet_report::record_failure() const
     return "error: cannot write record " + record_file.fileName() + ": " + reason;
 }
 
-bool fleet_report::record_lost() const
+bool fleet_report::dialling_stopped() const
 {
-    return lost;
+    return interrupts_so_far() >= 1 || lost;
 }
 
 void fleet_report::line(const QString &text)

@@ -45,9 +45,9 @@ public:
     QString open_record(const QString &path);
     void line(const QString &text);
     void finished(const sensor_record &record);
-    // Whether a line could not be written: the failure has been shown and the record takes
-    // no more lines.
-    bool record_lost() const;
+    // Whether no further sensor may be dialled: after one interrupt, or once a line could not
+    // be written (the failure has been shown and the record takes no more lines).
+    bool dialling_stopped() const;
     // The summary table, with rows for the records listed accepts (all when it is empty); true
     // when every sensor was upgraded or skipped, or was current or found by a check, and the
     // record kept every line.

@@ -117,8 +117,8 @@ private:
 
     stop_reason locked_reason() const
     {
-        // Once the record cannot keep what happens, no sensor is dialled either.
-        if (interrupts_so_far() >= 1 || report.record_lost())
+        // After an interrupt, or once the record cannot keep what happens, no sensor is dialled.
+        if (report.dialling_stopped())
             return {true, sensor_record::interrupted, {}};
         if (canary_stop)
             return {true, sensor_record::not_started,
