@@ -95,3 +95,10 @@ bool wait_for(QAbstractSocket &socket, link_event event, int timeout_ms)
     }
     return false;
 }
+
+bool link_still_quiet(QAbstractSocket &socket)
+{
+    if (socket.state() == QAbstractSocket::ConnectedState && socket.bytesAvailable() == 0)
+        socket.waitForReadyRead(0);
+    return socket.state() == QAbstractSocket::ConnectedState && socket.bytesAvailable() == 0;
+}

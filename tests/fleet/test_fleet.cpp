@@ -31,7 +31,11 @@ enum class fault {
     slow,
     back_new,
     back_old,
-    gone
+    gone,
+    lingering,   // up at its old version after "shutdown", then down, then back with the new one
+    stays_up,    // never goes down after "shutdown"
+    back_silent, // restarts, then answers nothing
+    drowsy,      // closes a link that brings nothing for 5 s
 };
 
 // One sensor of a site and the record line it should end with.
@@ -66,12 +70,24 @@ sensor_config config_of(const site_sensor &sensor)
     };
     config.log = log(sensor.version);
     // Restarts after "shutdown": back within a second, or long after the tool stopped waiting.
-    if (sensor.kind == fault::back_new || sensor.kind == fault::back_old)
+    if (sensor.kind == fault::back_new || sensor.kind == fault::back_old ||
+        sensor.kind == fault::back_silent)
         config.restart_after_ms = 1000;
     if (sensor.kind == fault::gone)
         config.restart_after_ms = 60000;
-    if (sensor.kind == fault::back_new)
+    if (sensor.kind == fault::lingering) {
+        config.linger_after_shutdown_ms = 2500;
+        config.restart_after_ms = 2000;
+    }
+    if (sensor.kind == fault::stays_up) {
+        config.linger_after_shutdown_ms = 600000;
+        config.restart_after_ms = 0;
+    }
+    if (sensor.kind == fault::back_new || sensor.kind == fault::lingering)
         config.log_after_restart = log("c2.0.8");
+    config.silent_after_restart = sensor.kind == fault::back_silent;
+    if (sensor.kind == fault::drowsy)
+        config.idle_close_ms = 5000;
     config.silent = sensor.kind == fault::silent;
     config.full_backlog = sensor.kind == fault::unanswered;
     if (sensor.kind == fault::stall)
@@ -99,14 +115,16 @@ struct fleet_site {
 
     QString path(const QString &name) const { return QDir(workdir.path()).filePath(name); }
 
+    // The first sensor named as an argument, the others in order in two sensors files.
     bool start(const site &wanted)
     {
-        QFile list(path("sensors"));
+        QFile lists[2]{path("sensors"), path("sensors2")};
         if (!make_package(path("pkg"), package, path("config"), true, nullptr) ||
-            !list.open(QIODevice::WriteOnly) || !list.write("# one address a line\n"))
+            !lists[0].open(QIODevice::WriteOnly) || !lists[1].open(QIODevice::WriteOnly) ||
+            !lists[0].write("# one address a line\n"))
             return false;
         for (int i = 0; i < wanted.size(); ++i) {
-            list.write(i ? address_of(i).toUtf8() + '\n' : QByteArray());
+            lists[i > wanted.size() / 2].write(i ? address_of(i).toUtf8() + '\n' : QByteArray());
             sensors.emplace_back(wanted[i].kind == fault::absent
                                      ? nullptr
                                      : new simulated_sensor(config_of(wanted[i]), 50661, {},
@@ -122,10 +140,10 @@ struct fleet_site {
         return {"--package", path("pkg"), "--config", path("config")};
     }
 
-    // The first address on the command line, the others in the sensors file.
     QStringList site_arguments() const
     {
-        return {"--record", path("record.jsonl"), "--sensors", path("sensors"), address_of(0)};
+        return {"--record",  path("record.jsonl"), "--sensors",  path("sensors"),
+                "--sensors", path("sensors2"),     address_of(0)};
     }
 
     // A shell, if given, runs the program as "$0" "$@".
@@ -351,16 +369,22 @@ void test_fleet::run_site_data()
                 {"c2.0.8", fault::none, "upgraded", ""},
                 {"c2.0.9", fault::none, "upgraded", ""}}
         << QStringList{"--reinstall", "--allow-downgrade", "--jobs", "2"} << 0;
+    // Another version than the package's counts once the sensor was seen gone.
     QTest::newRow("verified after restart")
         << site{{"c2.0.7", fault::back_new, "upgraded", "", "c2.0.8"},
                 {"c2.0.7", fault::back_old, "failed",
                  "error: sensor restarted with c2.0.7, not c2.0.8", "c2.0.7"},
-                {"c2.0.7", fault::gone, "failed", "error: sensor did not come back within 4 s"}}
-        << QStringList{"--verify", "4"} << 1;
+                {"c2.0.7", fault::gone, "failed", "error: sensor did not come back within 8 s"},
+                {"c2.0.7", fault::lingering, "upgraded", "", "c2.0.8"},
+                {"c2.0.7", fault::stays_up, "failed",
+                 "error: sensor did not restart within 8 s (still at c2.0.7)"},
+                {"c2.0.7", fault::back_silent, "failed",
+                 "error: sensor came back without its version"}}
+        << QStringList{"--verify", "8"} << 1;
     const site_sensor refusing{"c2.0.1", fault::none, "failed", forbidden};
     const site_sensor good{"c2.0.7", fault::none, "upgraded", ""};
     const auto stopped = [](const QString &rule) {
-        return site_sensor{"c2.0.7", fault::none, "not_started", "not started: " + rule};
+        return site_sensor{"c2.0.7", fault::none, "not_started", rule};
     };
     const site_sensor after_canary =
         stopped("the first 1 sensors (--canary) were not all upgraded");
@@ -383,7 +407,18 @@ void test_fleet::run_site()
     fleet_site fleet;
     QVERIFY(fleet.start(sensors));
     fleet.launch(options);
+    // With --verify S the run ends within S s of "shutdown", whatever the sensors do.
+    const int verify = options.value(options.indexOf("--verify") + 1).toInt();
+    QElapsedTimer since_shutdown;
+    const auto shut_down = [&] {
+        return std::any_of(fleet.sensors.begin(), fleet.sensors.end(), [](const auto &sensor) {
+            return sensor->commands().contains("shutdown");
+        });
+    };
+    QVERIFY(!verify || fleet.sensors[0]->wait_until(shut_down, 30000));
+    since_shutdown.start();
     QTEST(fleet.finish(), "exit_code");
+    QVERIFY(!verify || since_shutdown.elapsed() < verify * 1000 + 2500);
     const QString output = fleet.output();
     QCOMPARE(fleet.record().size(), sensors.size());
     fleet.check_lines(output);
