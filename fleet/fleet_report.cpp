@@ -257,17 +257,22 @@ bool fleet_report::summarise()
     if (lost)
         return false;
     const QVector<sensor_record::result_kind> good{sensor_record::upgraded, sensor_record::skipped,
-                                                   sensor_record::current, sensor_record::found,
-                                                   sensor_record::empty};
-    for (const sensor_record &record : qAsConst(records))
-        if (!good.contains(record.result))
+                                                   sensor_record::current, sensor_record::found};
+    // Empty addresses are no sensors: a run that found none proves nothing.
+    bool sensors = false;
+    for (const sensor_record &record : qAsConst(records)) {
+        sensors = sensors || record.result != sensor_record::empty;
+        if (!good.contains(record.result) && record.result != sensor_record::empty)
             return false;
-    return true;
+    }
+    return sensors;
 }
 
 void fleet_report::await(QThreadPool &pool, const std::function<QString()> &finishing)
 {
-    while (!pool.waitForDone(interrupt_look_ms)) {
+    // The last look after the end: an interrupt that ended the run is told too.
+    for (bool done = false; !done;) {
+        done = pool.waitForDone(interrupt_look_ms);
         const int interrupts = qMin(2, interrupts_so_far());
         if (interrupts == interrupts_told)
             continue;

@@ -58,8 +58,8 @@ public:
     // stops and what finishing names ("2 streaming"; empty: nothing runs that will finish); at
     // the second, that the running sensors stop.
     void await(QThreadPool &pool, const std::function<QString()> &finishing);
-    // The summary table; true when every sensor was upgraded or skipped, or was current or found
-    // by a check, every other address was empty, and the record kept every line.
+    // The summary table; true when there were sensors and every one was upgraded or skipped, or
+    // was current or found by a check (empty addresses aside), and the record kept every line.
     bool summarise();
 
 private:
