@@ -163,9 +163,10 @@ fleet_options without_repeats(fleet_options options)
     for (const QString &address : qAsConst(options.addresses)) {
         const quint32 sensor = ipv4_of(address);
         if (listed.contains(sensor)) {
-            write_error_line(address + (listed[sensor] == address
-                                            ? ": listed twice"
-                                            : ": the same sensor as " + listed[sensor]) +
+            write_error_line(address +
+                             (listed[sensor] == address
+                                  ? ": listed twice"
+                                  : ": the same sensor as " + listed[sensor]) +
                              ", dialled once");
             continue;
         }
@@ -182,8 +183,7 @@ options_result gather_addresses(const QCommandLineParser &parser, fleet_options 
 {
     QVector<listed_address> listed;
     if (parser.isSet("retry")) {
-        const read_result<QVector<listed_address>> left =
-            sensors_to_retry(parser.values("retry"));
+        const read_result<QVector<listed_address>> left = sensors_to_retry(parser.values("retry"));
         if (!left)
             return options_result::failed(left.failure);
         listed = *left.value;

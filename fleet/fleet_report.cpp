@@ -9,6 +9,7 @@
 #include <QMap>
 #include <QMutexLocker>
 #include <QThreadPool>
+#include <algorithm>
 
 #include "app/console.h"
 #include "device/replies.h"
@@ -257,15 +258,15 @@ bool fleet_report::summarise()
     if (lost)
         return false;
     const QVector<sensor_record::result_kind> good{sensor_record::upgraded, sensor_record::skipped,
-                                                   sensor_record::current, sensor_record::found};
+                                                   sensor_record::current, sensor_record::found,
+                                                   sensor_record::empty};
+    const auto well = [&](const sensor_record &record) { return good.contains(record.result); };
+    const auto empty = [](const sensor_record &record) {
+        return record.result == sensor_record::empty;
+    };
     // Empty addresses are no sensors: a run that found none proves nothing.
-    bool sensors = false;
-    for (const sensor_record &record : qAsConst(records)) {
-        sensors = sensors || record.result != sensor_record::empty;
-        if (!good.contains(record.result) && record.result != sensor_record::empty)
-            return false;
-    }
-    return sensors;
+    return std::all_of(records.cbegin(), records.cend(), well) &&
+           !std::all_of(records.cbegin(), records.cend(), empty);
 }
 
 void fleet_report::await(QThreadPool &pool, const std::function<QString()> &finishing)

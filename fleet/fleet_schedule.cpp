@@ -63,8 +63,7 @@ class fleet_schedule
 {
 public:
     fleet_schedule(const fleet_rules &rules, int sensors, fleet_report &report)
-        : rules(rules), report(report), turns(new QWaitCondition[size_t(sensors)]),
-          sensors(sensors)
+        : rules(rules), report(report), turns(new QWaitCondition[size_t(sensors)]), sensors(sensors)
     {
     }
 
@@ -142,9 +141,9 @@ private:
         if (task.plan.change->known())
             return {true, sensor_record::not_started, task.plan.change->message()};
         if (canary_stop)
-            return {true, sensor_record::not_started,
-                    QString("the first %1 sensors (--canary) were not all upgraded")
-                        .arg(rules.canary)};
+            return {
+                true, sensor_record::not_started,
+                QString("the first %1 sensors (--canary) were not all upgraded").arg(rules.canary)};
         if (rules.max_failures > 0 && failures >= rules.max_failures)
             return {true, sensor_record::not_started,
                     QString("%1 sensors failed (--max-failures)").arg(rules.max_failures)};

@@ -94,8 +94,8 @@ void check_version(const sensor_task &task, sensor_record &record)
 {
     tcp_device device;
     if (reach_sensor(device, task, task.ranged, record, sensor_record::unreachable))
-        record.result = task.package_version.isEmpty() ? sensor_record::found
-                                                       : package_verdict(task, record);
+        record.result =
+            task.package_version.isEmpty() ? sensor_record::found : package_verdict(task, record);
     close_link(device);
 }
 
@@ -122,6 +122,34 @@ bool pause_until(const QElapsedTimer &clock, qint64 ms, upgrade_observer &observ
     }
     return !observer.interrupted();
 }
+
+// What the attempts after "shutdown" saw of a sensor that has not proved its restart yet.
+struct restart_watch {
+    QString still_at;         // the latest version read
+    bool gone = false;        // a connection nothing answered, or a link the sensor closed
+    bool back_silent = false; // since it was gone, a link came up without a version
+
+    void saw(const connect_outcome &back)
+    {
+        if (!back.version.isEmpty())
+            still_at = back.version;
+        // An attempt cut short by the deadline shows nothing either way.
+        if (back.loss != link_loss::none)
+            back_silent = false;
+        else if (back.connected)
+            back_silent = gone;
+        gone = gone || back.loss != link_loss::none;
+    }
+
+    QString failure(int seconds) const
+    {
+        const QString within = QString(" within %1 s").arg(seconds);
+        if (!gone)
+            return "error: sensor did not restart" + within + " (still at " + still_at + ")";
+        return back_silent ? "error: sensor came back without its version"
+                           : "error: sensor did not come back" + within;
+    }
+};
 
 } // namespace
 
@@ -179,9 +207,9 @@ void sensor_run::send(upgrade_observer &observer)
     const upgrade_outcome outcome = run_upgrade(device, task.plan, recording);
     since_shutdown.start();
     // In upgrade_outcome's order: done, failed, interrupted, withheld.
-    const sensor_record::result_kind results[] = {
-        sensor_record::upgraded, sensor_record::failed, sensor_record::interrupted,
-        sensor_record::not_started};
+    const sensor_record::result_kind results[] = {sensor_record::upgraded, sensor_record::failed,
+                                                  sensor_record::interrupted,
+                                                  sensor_record::not_started};
     record.result = results[outcome.result];
     if (outcome.result == upgrade_outcome::failed || outcome.result == upgrade_outcome::withheld)
         record.message = outcome.message;
@@ -219,9 +247,7 @@ void sensor_run::verify(upgrade_observer &observer)
 {
     const qint64 limit_ms = qint64(task.verify_seconds) * 1000;
     const QDeadlineTimer deadline(limit_ms - since_shutdown.elapsed(), Qt::PreciseTimer);
-    bool gone = false;
-    bool back_silent = false;
-    QString still_at = record.old_version;
+    restart_watch watch{record.old_version};
     for (qint64 due = 0; !deadline.hasExpired(); due += verify_attempt_ms) {
         if (!pause_until(since_shutdown, qMin(due, limit_ms), observer)) {
             record.result = sensor_record::interrupted;
@@ -232,25 +258,14 @@ void sensor_run::verify(upgrade_observer &observer)
         tcp_device probe;
         const connect_outcome back = connect_sensor(probe, task.address, deadline);
         probe.abort();
-        if (back.version == task.package_version || (gone && !back.version.isEmpty())) {
+        if (back.version == task.package_version || (watch.gone && !back.version.isEmpty())) {
             judge_restart(back.version);
             return;
         }
-        if (!back.version.isEmpty())
-            still_at = back.version;
-        // An attempt cut short by the deadline shows nothing either way.
-        if (back.loss != link_loss::none)
-            back_silent = false;
-        else if (back.connected)
-            back_silent = gone;
-        gone = gone || back.loss != link_loss::none;
+        watch.saw(back);
     }
     record.result = sensor_record::failed;
-    const QString seconds = QString::number(task.verify_seconds);
-    record.message = !gone        ? "error: sensor did not restart within " + seconds +
-                                 " s (still at " + still_at + ")"
-                     : back_silent ? QString("error: sensor came back without its version")
-                                   : "error: sensor did not come back within " + seconds + " s";
+    record.message = watch.failure(task.verify_seconds);
 }
 
 // The version the restarted sensor reported: upgraded with the package version, else failed.
@@ -259,7 +274,8 @@ void sensor_run::judge_restart(const QString &version)
     record.verified_version = version;
     if (version != task.package_version) {
         record.result = sensor_record::failed;
-        record.message = "error: sensor restarted with " + version + ", not " + task.package_version;
+        record.message =
+            "error: sensor restarted with " + version + ", not " + task.package_version;
     }
 }
 

@@ -596,7 +596,8 @@ void test_fleet::signal_among_dead_addresses()
     // On every address at once, its queue of connections full.
     fleet.sensors.emplace_back(new simulated_sensor(dropping, 50661, {}, QHostAddress::AnyIPv4));
     QVERIFY(fleet.sensors[0]->wait_listening());
-    fleet.launch_with(fleet.package_arguments() + QStringList{"--record", fleet.path("record.jsonl"),
+    fleet.launch_with(fleet.package_arguments() + QStringList{"--record",
+                                                              fleet.path("record.jsonl"),
                                                               "127.0.8.0/23", "127.0.10.0/23"},
                       {"sh", "-c", "ulimit -n 3064; exec \"$0\" \"$@\""});
     const QString descriptors = QString("/proc/%1/fd").arg(fleet.program.processId());
@@ -679,10 +680,10 @@ void test_fleet::refused_before_dialling_data()
     QTest::newRow("address in a sensors file") << package_edits{{"../sensors", "127.0.0.300\n"}}
                                                << QStringList() << "sensors:1: 127.0.0.300: error";
     QTest::newRow("no jobs") << package_edits() << QStringList{"--jobs", "0"} << "";
-    QTest::newRow("unknown option") << package_edits() << QStringList{"-127.0.0.1"}
-                                    << "error: unknown option -127.0.0.1\n";
-    QTest::newRow("option given twice") << package_edits() << QStringList{"--record", "other"}
-                                        << "error: --record given twice\n";
+    QTest::newRow("unknown option")
+        << package_edits() << QStringList{"-127.0.0.1"} << "error: unknown option -127.0.0.1\n";
+    QTest::newRow("option given twice")
+        << package_edits() << QStringList{"--record", "other"} << "error: --record given twice\n";
 }
 
 void test_fleet::refused_before_dialling()
@@ -937,7 +938,8 @@ void test_fleet::retry_what_is_left()
     QStringList dialled;
     for (const QJsonObject &line : fleet.record().mid(earlier.size()))
         dialled << line["address"].toString() + " " + line["result"].toString();
-    QCOMPARE(dialled, QStringList({"127.0.0.5 upgraded", "127.0.0.3 upgraded", "127.0.0.6 upgraded"}));
+    QCOMPARE(dialled,
+             QStringList({"127.0.0.5 upgraded", "127.0.0.3 upgraded", "127.0.0.6 upgraded"}));
     QCOMPARE(fleet.sensors[0]->connections() + fleet.sensors[2]->connections(), 0);
 }
 
