@@ -897,7 +897,7 @@ void test_fleet::ranges()
     fleet.launch_with(fleet.package_arguments() +
                       QStringList{"--record", fleet.path("record.jsonl")} + options);
     QTEST(fleet.finish(), "exit_code");
-    const QString output = QString::fromUtf8(fleet.program.readAll());
+    const QString output = fleet.output();
     QFETCH(int, sensors);
     QCOMPARE(fleet.record().size(), sensors + 4);
     for (int i = 2; i < 6; ++i) {
