@@ -238,11 +238,13 @@ rolled_out=$run
 cp -r "records/$run" rollout-records
 
 # The same rollout again changes nothing (the package's dotfile stays) and sends nothing but
-# "readlog".
-play again.log 2 site.yml
+# "readlog". With a lower bound on failures the second batch (site2, site3) now stops the
+# rollout: site2 fails for site3.
+play again.log 2 site.yml -e corvalen_max_fail_percentage=40
 recap again.log site1 "changed=0 failed=0"
-recap again.log site2 "changed=0 failed=0"
+recap again.log site2 "changed=0 failed=1"
 recap again.log site3 "changed=0 failed=1"
+in_log again.log "1 of 2 sites of this batch failed (site3), more than 40 %: the rollout stops"
 [ -f gateways/site1/package/.notes ] || fail "the package's dotfile is gone"
 # shellcheck disable=SC2086
 only_readlog 1 $all

@@ -52,7 +52,7 @@ def _range(text):
     return list(range(first + spare, last - spare + 1))
 
 
-def corvalen_sensors(entries):
+def corvalen_dialled(entries):
     """The sensors a site lists, as the tool dials them: each once, in order, as
     {address, ranged}; ranged when only a range names it. An entry may hold a '#' comment."""
     if isinstance(entries, str) or not isinstance(entries, list):
@@ -78,10 +78,14 @@ def corvalen_sensors(entries):
     return sensors
 
 
-def corvalen_lines(text):
-    """The record lines of a record's text; a line cut short by a crash is no line."""
+def corvalen_record_lines(text, after=""):
+    """The record lines of a record's text, those after the text `after` when the text starts
+    with it (the lines appended since); a line cut short by a crash is no line."""
+    text = str(text)
+    if after and text.startswith(after):
+        text = text[len(after):]
     lines = []
-    for line in str(text).splitlines():
+    for line in text.splitlines():
         try:
             record = json.loads(line)
         except ValueError:
@@ -91,7 +95,7 @@ def corvalen_lines(text):
     return lines
 
 
-def corvalen_latest(lines):
+def corvalen_latest_lines(lines):
     """Each sensor's latest line, by address."""
     latest = {}
     for line in lines:
@@ -99,13 +103,13 @@ def corvalen_latest(lines):
     return [latest[number] for number in sorted(latest)]
 
 
-def corvalen_unproven(lines, entries, fine, exit_code):
+def corvalen_unproven_sensors(lines, entries, fine, exit_code):
     """What keeps the record from proving the site: each sensor of the list without a line
     whose result is fine ("ADDRESS: RESULT: MESSAGE", or "ADDRESS: no line in the record"),
     and an exit code the lines disagree with. A range address may be empty instead."""
-    latest = {_number(line["address"]): line for line in corvalen_latest(lines)}
+    latest = {_number(line["address"]): line for line in corvalen_latest_lines(lines)}
     unproven = []
-    for sensor in corvalen_sensors(entries):
+    for sensor in corvalen_dialled(entries):
         line = latest.get(_number(sensor["address"]))
         if line is None:
             unproven.append("%s: no line in the record" % sensor["address"])
@@ -125,8 +129,8 @@ def corvalen_unproven(lines, entries, fine, exit_code):
 class FilterModule:
     def filters(self):
         return {
-            "corvalen_sensors": corvalen_sensors,
-            "corvalen_lines": corvalen_lines,
-            "corvalen_latest": corvalen_latest,
-            "corvalen_unproven": corvalen_unproven,
+            "corvalen_dialled": corvalen_dialled,
+            "corvalen_record_lines": corvalen_record_lines,
+            "corvalen_latest_lines": corvalen_latest_lines,
+            "corvalen_unproven_sensors": corvalen_unproven_sensors,
         }
