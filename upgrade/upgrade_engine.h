@@ -6,6 +6,7 @@
 #include <QVector>
 
 class tcp_device;
+struct checked_package;
 
 // One package file as the run sends it.
 struct plan_file {
@@ -23,6 +24,9 @@ struct upgrade_plan {
     QVector<plan_file> files;
     QString package_dir;
 };
+
+// What a run sends of a checked package: each piece only while it hashes as it did then.
+upgrade_plan plan_of(const checked_package &package);
 
 // One image the sensor acknowledged.
 struct sent_file {
