@@ -111,12 +111,13 @@ file_result check_file(const QString &dir, const listed_file &listed, const chec
     return file_result::ok(file);
 }
 
-// A file of the package beside its images, if it is there.
+// A file of the package beside its images, if it is there; one that does not read holds nothing.
 std::optional<QByteArray> read_if_there(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.exists())
         return std::nullopt;
+    file.open(QIODevice::ReadOnly);
     return file.readAll();
 }
 

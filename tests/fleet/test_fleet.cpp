@@ -579,10 +579,6 @@ void test_fleet::refused_before_dialling_data()
         << package_edits{{"app.bin", {}}} << QStringList() << "error: file open failed! (";
     QTest::newRow("image cut mid-block") << package_edits{{"app.bin", "1234567"}} << QStringList()
                                          << "error: file app.bin is cut short!";
-    QTest::newRow("padding disagrees")
-        << package_edits{{"params.txt_config", "3\n"}} << QStringList()
-        << "error: padding of params.txt does not match "
-           "params.txt_config!";
     QTest::newRow("manifest mismatch")
         << package_edits{{"params.txt", encrypt_package_bytes("p=2\n")}} << QStringList()
         << "error: package does not match its manifest: params.txt";
