@@ -50,8 +50,11 @@ bool wait_connected(QAbstractSocket &socket, int timeout_ms, bool (*stop)())
     look.setSingleShot(true);
     QObject::connect(&socket, &QAbstractSocket::stateChanged, &loop, &QEventLoop::quit);
     QObject::connect(&look, &QTimer::timeout, &loop, &QEventLoop::quit);
-    while (connecting(socket) && !stop() && !clock.hasExpired(timeout_ms)) {
-        look.start(int(qMin<qint64>(poll_ms, timeout_ms - clock.elapsed())));
+    // The time left is read once a look: read twice, it could pass zero in between, and a timer
+    // that refuses a negative interval would leave the loop to the system's own connect timeout.
+    for (qint64 left = timeout_ms; connecting(socket) && !stop() && left > 0;
+         left = timeout_ms - clock.elapsed()) {
+        look.start(int(qMin<qint64>(poll_ms, left)));
         loop.exec();
     }
     if (connecting(socket))
@@ -91,4 +94,11 @@ bool wait_for(QAbstractSocket &socket, link_event event, int timeout_ms)
             return false;
     }
     return false;
+}
+
+bool link_still_quiet(QAbstractSocket &socket)
+{
+    if (socket.state() == QAbstractSocket::ConnectedState && socket.bytesAvailable() == 0)
+        socket.waitForReadyRead(0);
+    return socket.state() == QAbstractSocket::ConnectedState && socket.bytesAvailable() == 0;
 }

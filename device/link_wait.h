@@ -19,4 +19,8 @@ bool waits_stopped();
 // abandoned.
 bool wait_for(QAbstractSocket &socket, link_event event, int timeout_ms);
 
+// Whether the link is still up with nothing on it unasked, once what came meanwhile (the
+// sensor's close too) has been taken in; waits for nothing.
+bool link_still_quiet(QAbstractSocket &socket);
+
 #endif

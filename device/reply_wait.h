@@ -3,7 +3,7 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 
 // One wait for a reply from the sensor.
 const int reply_wait_ms = 3000;
@@ -15,10 +15,10 @@ const int reply_wait_ms = 3000;
 // 10 s.
 const int reply_deadline_ms = 9000;
 
-// One wait of at most 3000 ms that appends what arrived to buffer; false
-// without waiting once the link is gone (and nothing is left to read),
-// reply_deadline_ms have passed since the reply's clock started, or the waits
-// were stopped.
-bool read_more(QAbstractSocket &socket, QByteArray &buffer, const QElapsedTimer &reply_clock);
+// One wait of at most 3000 ms, never past the deadline, that appends what arrived to buffer;
+// false without waiting once the link is gone (and nothing is left to read), the deadline
+// has passed, or the waits were stopped. A reply's deadline is reply_deadline_ms from its start,
+// or earlier.
+bool read_more(QAbstractSocket &socket, QByteArray &buffer, const QDeadlineTimer &deadline);
 
 #endif

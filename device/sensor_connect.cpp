@@ -23,14 +23,21 @@ const char *const address_message =
     "error: invalid IP address.\r\nnote:\r\n1) IP should contain four decimal numbers seprated "
     "by '.'\r\n2) every decimal number should stand at [0, 255]";
 
-// Reads the log reply and finds the version in it; empty when there is none.
-QString version_in_log(QAbstractSocket &device)
+// The time a wait of ms may take without passing the deadline.
+int within(const QDeadlineTimer &deadline, int ms)
 {
-    QElapsedTimer reply_clock;
-    reply_clock.start();
+    const qint64 left = deadline.remainingTime();
+    return int(left < 0 ? ms : qMin<qint64>(ms, left));
+}
+
+// Reads the log reply and finds the version in it; empty when there is none.
+QString version_in_log(QAbstractSocket &device, const QDeadlineTimer &deadline)
+{
+    const QDeadlineTimer reply_deadline =
+        qMin(QDeadlineTimer(reply_deadline_ms, Qt::PreciseTimer), deadline);
     QByteArray buffer;
     while (buffer.size() < log_header_size) {
-        if (!read_more(device, buffer, reply_clock)) {
+        if (!read_more(device, buffer, reply_deadline)) {
             qDebug() << "no log header" << buffer.size();
             return {};
         }
@@ -43,7 +50,7 @@ QString version_in_log(QAbstractSocket &device)
     buffer.remove(0, log_header_size);
     // One more read even when the payload is already there.
     do {
-        if (!read_more(device, buffer, reply_clock))
+        if (!read_more(device, buffer, reply_deadline))
             break;
     } while (static_cast<quint32>(buffer.size()) < length);
     // A log cut short by a silent or lost sensor is no answer.
@@ -62,8 +69,23 @@ QString version_in_log(QAbstractSocket &device)
     return version;
 }
 
+// Whether nothing answered a connection that failed after waiting waited_ms of wait_ms: it was
+// refused, reset or unreachable, or had no answer for the whole connect wait.
+bool unanswered(const QAbstractSocket &device, qint64 waited_ms, int wait_ms)
+{
+    switch (device.error()) {
+    case QAbstractSocket::ConnectionRefusedError:
+    case QAbstractSocket::RemoteHostClosedError:
+    case QAbstractSocket::NetworkError:
+        return true;
+    default:
+        return wait_ms == connect_wait_ms && waited_ms >= wait_ms && !waits_stopped();
+    }
+}
+
 // Whether the address may be dialled: the failure's message, or empty.
-QString dial_sensor(tcp_device &device, const QString &address)
+QString dial_sensor(tcp_device &device, const QString &address, const QDeadlineTimer &deadline,
+                    connect_outcome &outcome)
 {
     if (!is_valid_ipv4_text(address))
         return address_message;
@@ -73,7 +95,12 @@ QString dial_sensor(tcp_device &device, const QString &address)
     device.abort();
     device.connectToHost(QHostAddress(ipv4_of(address)).toString(), sensor_port,
                          QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    if (!wait_for(device, link_event::connected, connect_wait_ms)) {
+    QElapsedTimer clock;
+    clock.start();
+    const int wait_ms = within(deadline, connect_wait_ms);
+    if (!wait_for(device, link_event::connected, wait_ms)) {
+        if (unanswered(device, clock.elapsed(), wait_ms))
+            outcome.loss = link_loss::unanswered;
         device.close();
         if (device.error() == QAbstractSocket::SocketResourceError && out_of_descriptors())
             return descriptor_shortage("a socket for IP " + address);
@@ -83,13 +110,17 @@ QString dial_sensor(tcp_device &device, const QString &address)
 }
 
 // The version in the connected sensor's log; empty, with the messages appended, when none.
-QString query_lidar_version(tcp_device &device, QStringList &messages)
+QString query_lidar_version(tcp_device &device, const QDeadlineTimer &deadline,
+                            connect_outcome &outcome)
 {
     const QString failure =
         device_failure(device.send_cmd_readlog(), "error: command send failed!");
-    const QString version = failure.isEmpty() ? version_in_log(device) : QString();
+    const QString version = failure.isEmpty() ? version_in_log(device, deadline) : QString();
     if (!failure.isEmpty())
-        messages << failure;
+        outcome.messages << failure;
+    if (device.state() != QAbstractSocket::ConnectedState &&
+        device.error() == QAbstractSocket::RemoteHostClosedError)
+        outcome.loss = link_loss::closed_by_sensor;
     // Whatever went wrong may leave log bytes unread: the next connect dials anew instead.
     if (version.isEmpty())
         device.abort();
@@ -122,16 +153,17 @@ QString connect_failure_message(const QString &address)
     return "error: connect DAE failed with IP " + address + "!";
 }
 
-connect_outcome connect_sensor(tcp_device &device, const QString &address)
+connect_outcome connect_sensor(tcp_device &device, const QString &address,
+                               const QDeadlineTimer &deadline)
 {
     connect_outcome outcome;
-    const QString refused = dial_sensor(device, address);
+    const QString refused = dial_sensor(device, address, deadline, outcome);
     if (!refused.isEmpty()) {
         outcome.messages << refused;
         return outcome;
     }
     outcome.connected = true;
-    outcome.version = query_lidar_version(device, outcome.messages);
+    outcome.version = query_lidar_version(device, deadline, outcome);
     if (outcome.version.isEmpty())
         outcome.messages << "error: get Lidar version fail";
     return outcome;

@@ -1,17 +1,26 @@
 #ifndef SENSOR_CONNECT_H
 #define SENSOR_CONNECT_H
 
+#include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
 
 class QAbstractSocket;
 class tcp_device;
 
+// What the link showed of the sensor when it gave no version, or gave it and then went away.
+enum class link_loss {
+    none,
+    unanswered,       // nothing answered the connection: refused, reset, or no answer in time
+    closed_by_sensor, // the link was up; the sensor closed it
+};
+
 // How a connect went: whether this call opened the link, and the messages to show, in order.
 struct connect_outcome {
     bool connected = false;
     QString version; // empty when the sensor's log named none
     QStringList messages;
+    link_loss loss = link_loss::none;
 };
 
 // What the operator is told of an address that is not four decimal numbers of 0 to 255.
@@ -29,7 +38,8 @@ QString other_sensor_message(const QAbstractSocket &device, const QString &addre
 
 // Checks the address, dials the sensor's port 50661 and asks for its version; a link up to
 // another sensor is dropped first. A query that finds none closes the link, so no late log
-// byte is read as a later answer.
-connect_outcome connect_sensor(tcp_device &device, const QString &address);
+// byte is read as a later answer. No wait runs past the deadline.
+connect_outcome connect_sensor(tcp_device &device, const QString &address,
+                               const QDeadlineTimer &deadline = QDeadlineTimer::Forever);
 
 #endif

@@ -43,11 +43,10 @@ QByteArray tcp_device::send_cmd_version()
 {
     if (send_frame(*this, command_word(__func__)) == 2)
         return {};
-    QElapsedTimer reply_clock;
-    reply_clock.start();
+    const QDeadlineTimer deadline(reply_deadline_ms, Qt::PreciseTimer);
     QByteArray reply;
     while (!is_complete_version_reply(reply))
-        if (!read_more(*this, reply, reply_clock)) {
+        if (!read_more(*this, reply, deadline)) {
             abort();
             return {};
         }

@@ -132,7 +132,7 @@ bool upgrade_fleet(const fleet_options &options, const checked_package &package,
     QVector<sensor_task> tasks;
     for (const QString &address : options.addresses)
         tasks.append({address, package.version, package.update_list, plan, options.allow_downgrade,
-                      options.reinstall, options.verify_seconds});
+                      options.reinstall, options.verify_seconds, options.ranged.contains(address)});
     run_fleet_schedule(tasks, rules, lines);
     return lines.summarise();
 }

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QHash>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QTextStream>
 #include <utility>
 
@@ -43,7 +44,10 @@ const char *const usage =
     "\n"
     "An ADDRESS is A.B.C.D, a range A.B.C.D-E (the last number from D to E) or a network\n"
     "A.B.C.D/N with N from 22 to 32, without its network and broadcast address (a /31 and\n"
-    "a /32 keep both of theirs). A range names at most 1024 addresses.\n"
+    "a /32 keep both of theirs). A range names at most 1024 addresses. An address of a range\n"
+    "where nothing answers the connection (refused, reset, or no answer within 3 s) is no\n"
+    "sensor: it is empty, counted apart and never fails the run. An address named by itself\n"
+    "(an argument, a line of --sensors or --retry) that does not answer fails.\n"
     "\n"
     "Options:\n"
     "  --package DIR      the package directory to send\n"
@@ -73,76 +77,80 @@ const char *const usage =
     "  --reinstall        also send it to sensors that already have its version\n"
     "  --verify SECONDS   after \"shutdown\", wait up to SECONDS for the sensor to restart and\n"
     "                     read its version again: upgraded only if it runs the package's\n"
-    "                     version\n"
+    "                     version; another version counts once the sensor was seen down\n"
+    "                     since \"shutdown\"\n"
     "  --canary N         upgrade the first N sensors alone; the others start only if all N\n"
     "                     were upgraded (and verified, with --verify) or skipped\n"
     "  --max-failures N   dial no further sensor once N sensors have failed\n"
     "  --retry RECORD     also the sensors whose latest line in RECORD is not upgraded,\n"
-    "                     skipped or current, first, in the order they appear there;\n"
-    "                     RECORD may be this run's --record\n"
-    "  --sensors FILE     more addresses, one a line; '#' starts a comment. A sensor listed\n"
-    "                     more than once, in any spelling, is dialled once\n"
+    "                     skipped, current or empty, first, in the order they appear there;\n"
+    "                     RECORD may be this run's --record. Given more than once, the\n"
+    "                     records are read in turn as one\n"
+    "  --sensors FILE     more addresses, one a line; '#' starts a comment; may be given more\n"
+    "                     than once. A sensor listed more than once, in any spelling, is\n"
+    "                     dialled once\n"
     "  --help             this text\n"
     "  --version          the tool's version\n"
     "\n"
+    "Every other option may be given once.\n"
+    "\n"
     "Progress goes to standard error, one line per sensor and step, and a summary at the end.\n"
-    "Ctrl+C once: no further image starts, running ones finish. Twice: running ones are\n"
-    "stopped and recorded as interrupted.\n"
+    "Ctrl+C once: no further sensor is dialled and the links waiting for their turn are\n"
+    "closed (interrupted); a sensor whose files are streaming gets the rest of them and is\n"
+    "verified, a check under way ends. Twice: every running sensor stops at once, its link\n"
+    "reset, and is recorded interrupted. A hang-up or SIGTERM counts as twice.\n"
     "\n"
     "Results: upgraded, skipped (already at the package's version), failed, interrupted,\n"
-    "not_started (held back by --canary or --max-failures); with --check: current,\n"
-    "outdated, refused, unreachable, found.\n"
+    "not_started (held back by --canary or --max-failures, or a package file that changed\n"
+    "during the run), empty (an address of a range where nothing answered); with --check:\n"
+    "current, outdated, refused, unreachable, found, interrupted, empty.\n"
     "\n"
     "Exit status: 0 every sensor upgraded or skipped (with --check: every sensor current,\n"
-    "or found when no package is given), 1 otherwise, 2 bad arguments or a broken package\n"
-    "(nothing dialled).\n";
+    "or found when no package is given), empty addresses aside; 1 otherwise; 2 bad arguments\n"
+    "or a broken package (nothing dialled).\n";
 
-// The addresses of a sensors file: one a line, "#" comments and blank lines skipped.
-options_result read_sensors(const QString &path, fleet_options options)
+// The addresses of a sensors file, each with its place: one a line, "#" comments and blank
+// lines skipped.
+read_result<QVector<listed_address>> read_sensors(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return options_result::failed("error: cannot read sensors file " + path + "!");
+        return read_result<QVector<listed_address>>::failed("error: cannot read sensors file " +
+                                                            path + "!");
     QTextStream stream(&file);
-    while (!stream.atEnd()) {
+    QVector<listed_address> listed;
+    for (int number = 1; !stream.atEnd(); ++number) {
         const QString line = stream.readLine().section('#', 0, 0).trimmed();
         if (!line.isEmpty())
-            options.addresses << line;
+            listed.append({line, QString("%1:%2").arg(path).arg(number)});
     }
-    return options_result::ok(options);
+    return read_result<QVector<listed_address>>::ok(listed);
 }
 
-// Replaces every range with its addresses, noting which addresses only a range named.
-options_result expand_ranges(fleet_options options)
+// Checks every address and replaces every range with its addresses, noting which addresses only
+// a range named. What is wrong with one names its place, when it came from a file.
+options_result expand_ranges(const QVector<listed_address> &listed, fleet_options options)
 {
-    QStringList addresses, named;
-    for (const QString &text : qAsConst(options.addresses)) {
-        if (!is_address_range(text)) {
-            addresses << text;
-            named << QHostAddress(ipv4_of(text)).toString();
+    QStringList named;
+    for (const listed_address &address : listed) {
+        const QString place = address.origin.isEmpty() ? QString() : address.origin + ": ";
+        if (!is_address_range(address.text)) {
+            if (!is_valid_ipv4_text(address.text))
+                return options_result::failed(place + address.text + ": " +
+                                              invalid_address_message().remove('\r'));
+            options.addresses << address.text;
+            named << QHostAddress(ipv4_of(address.text)).toString();
             continue;
         }
-        const read_result<QStringList> range = addresses_of_range(text);
+        const read_result<QStringList> range = addresses_of_range(address.text);
         if (!range)
-            return options_result::failed(range.failure);
-        addresses << *range.value;
-        for (const QString &address : *range.value)
-            options.ranged.insert(address);
+            return options_result::failed(place + range.failure);
+        options.addresses << *range.value;
+        for (const QString &each : *range.value)
+            options.ranged.insert(each);
     }
     for (const QString &address : qAsConst(named))
         options.ranged.remove(address);
-    options.addresses = addresses;
-    return options_result::ok(options);
-}
-
-// The addresses must be valid, and there must be some.
-options_result check_addresses(const fleet_options &options)
-{
-    if (options.addresses.isEmpty())
-        return options_result::failed("error: no sensor address given!");
-    for (const QString &address : options.addresses)
-        if (!is_valid_ipv4_text(address))
-            return options_result::failed(address + ": " + invalid_address_message().remove('\r'));
     return options_result::ok(options);
 }
 
@@ -164,7 +172,11 @@ fleet_options without_repeats(fleet_options options)
     for (const QString &address : qAsConst(options.addresses)) {
         const quint32 sensor = ipv4_of(address);
         if (listed.contains(sensor)) {
-            write_error_line(address + ": the same sensor as " + listed[sensor] + ", dialled once");
+            write_error_line(address +
+                             (listed[sensor] == address
+                                  ? ": listed twice"
+                                  : ": the same sensor as " + listed[sensor]) +
+                             ", dialled once");
             continue;
         }
         listed.insert(sensor, address);
@@ -174,25 +186,29 @@ fleet_options without_repeats(fleet_options options)
     return options;
 }
 
-// The sensors a record leaves to do come first, then the arguments, then the sensors file.
+// The sensors the records leave to do come first, then the arguments, then the sensors files;
+// records and sensors files each in the order given.
 options_result gather_addresses(const QCommandLineParser &parser, fleet_options options)
 {
+    QVector<listed_address> listed;
     if (parser.isSet("retry")) {
-        const read_result<QStringList> left = sensors_to_retry(parser.value("retry"));
+        const read_result<QVector<listed_address>> left = sensors_to_retry(parser.values("retry"));
         if (!left)
             return options_result::failed(left.failure);
-        options.addresses = *left.value;
+        listed = *left.value;
     }
-    options.addresses << parser.positionalArguments();
-    if (parser.isSet("sensors")) {
-        const options_result read = read_sensors(parser.value("sensors"), options);
+    for (const QString &argument : parser.positionalArguments())
+        listed.append({argument, {}});
+    for (const QString &path : parser.values("sensors")) {
+        const read_result<QVector<listed_address>> read = read_sensors(path);
         if (!read)
-            return read;
-        options = *read.value;
+            return options_result::failed(read.failure);
+        listed += *read.value;
     }
-    const options_result expanded = expand_ranges(options);
-    const options_result checked = expanded ? check_addresses(*expanded.value) : expanded;
-    return checked ? options_result::ok(without_repeats(*checked.value)) : checked;
+    if (listed.isEmpty())
+        return options_result::failed("error: no sensor address given!");
+    const options_result expanded = expand_ranges(listed, options);
+    return expanded ? options_result::ok(without_repeats(*expanded.value)) : expanded;
 }
 
 options_result sensor_options(const QCommandLineParser &parser, fleet_options options)
@@ -218,6 +234,19 @@ options_result sensor_options(const QCommandLineParser &parser, fleet_options op
     return gather_addresses(parser, options);
 }
 
+// What is wrong with the arguments the parser refused: an unknown option as it was typed.
+QString parse_failure(const QCommandLineParser &parser, const QStringList &arguments)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty())
+        return "error: " + parser.errorText();
+    for (const QString &argument : arguments.mid(1))
+        if (argument.startsWith('-') &&
+            argument.section('=', 0, 0).remove(QRegularExpression("^--?")) == unknown.first())
+            return "error: unknown option " + argument;
+    return "error: unknown option " + unknown.first();
+}
+
 } // namespace
 
 QString fleet_usage()
@@ -228,6 +257,8 @@ QString fleet_usage()
 options_result parse_fleet_options(const QStringList &arguments)
 {
     QCommandLineParser parser;
+    // "-127.0.0.1" is one unknown option, not eleven of one letter each.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({{"package", "", "DIR"},
                        {"check", ""},
                        {"inspect", "", "DIR"},
@@ -245,7 +276,11 @@ options_result parse_fleet_options(const QStringList &arguments)
                        {"help", ""},
                        {"version", ""}});
     if (!parser.parse(arguments))
-        return options_result::failed("error: " + parser.errorText());
+        return options_result::failed(parse_failure(parser, arguments));
+    const QStringList given = parser.optionNames();
+    for (const QString &name : given)
+        if (name != "sensors" && name != "retry" && given.count(name) > 1)
+            return options_result::failed("error: --" + name + " given twice");
     fleet_options options;
     options.config = parser.value("config");
     options.trusted_keys = parser.value("trusted-keys");

@@ -8,19 +8,25 @@
 #include <QJsonValue>
 #include <QMap>
 #include <QMutexLocker>
+#include <QThreadPool>
+#include <algorithm>
 
 #include "app/console.h"
+#include "device/replies.h"
 #include "fleet/disk_sync.h"
 #include "fleet/interrupts.h"
 
 namespace
 {
 
-const char *const result_names[] = {"upgraded", "skipped",    "failed",  "interrupted",
-                                    "current",  "outdated",   "refused", "unreachable",
-                                    "found",    "not_started"};
-// The results that leave a sensor nothing more to do.
-const QStringList done_results{"upgraded", "skipped", "current"};
+// How often a run's end is looked for between looks at the interrupts.
+const int interrupt_look_ms = 100;
+
+const char *const result_names[] = {"upgraded", "skipped",     "failed",  "interrupted",
+                                    "current",  "outdated",    "refused", "unreachable",
+                                    "found",    "not_started", "empty"};
+// The results that leave nothing more to do; an empty address never had anything to do.
+const QStringList done_results{"upgraded", "skipped", "current", "empty"};
 
 using json_members = QVector<QPair<QString, QByteArray>>;
 
@@ -75,17 +81,21 @@ QString result_line(const sensor_record &record)
     return text + QString(" (%1 s)").arg(record.seconds, 0, 'f', 1);
 }
 
-// "43 sensors: 2 current, 1 outdated, 40 unreachable (37 not listed)"
-QString result_counts(const QVector<sensor_record> &records, int unlisted)
+// "6 sensors: 2 current, 1 outdated, 3 unreachable · 234 empty addresses": empty addresses
+// are no sensors.
+QString result_counts(const QVector<sensor_record> &records)
 {
     QMap<int, int> counts;
     for (const sensor_record &record : records)
         ++counts[record.result];
+    const int empty = counts.take(sensor_record::empty);
     QStringList parts;
     for (auto count = counts.cbegin(); count != counts.cend(); ++count)
         parts << QString("%1 %2").arg(count.value()).arg(result_names[count.key()]);
-    QString line = QString("%1 sensors: %2").arg(records.size()).arg(parts.join(", "));
-    return unlisted ? line + QString(" (%1 not listed)").arg(unlisted) : line;
+    QString line = QString("%1 sensors").arg(records.size() - empty);
+    if (!parts.isEmpty())
+        line += ": " + parts.join(", ");
+    return empty ? line + QString::fromUtf8(" \u00b7 %1 empty addresses").arg(empty) : line;
 }
 
 QString versions(const sensor_record &record)
@@ -138,9 +148,8 @@ QByteArray record_line(const sensor_record &record, const package_stamp &stamp)
                            {"tool", json_text(CORVALEN_VERSION)}});
 }
 
-QString summary_table(const QVector<sensor_record> &records, const listed_in_summary &listed)
+QString summary_table(const QVector<sensor_record> &records)
 {
-    int unlisted = 0;
     QString table = QString("%1 %2 %3 %4 %5\n")
                         .arg("address", -15)
                         .arg("old -> new", -20)
@@ -148,10 +157,8 @@ QString summary_table(const QVector<sensor_record> &records, const listed_in_sum
                         .arg("seconds", 8)
                         .arg("MB/s", 7);
     for (const sensor_record &record : records) {
-        if (listed && !listed(record)) {
-            ++unlisted;
+        if (record.result == sensor_record::empty)
             continue;
-        }
         const double rate = streaming_rate(record);
         table += QString("%1 %2 %3 %4 %5\n")
                      .arg(record.address, -15)
@@ -160,31 +167,47 @@ QString summary_table(const QVector<sensor_record> &records, const listed_in_sum
                      .arg(record.seconds, 8, 'f', 1)
                      .arg(rate, 7, 'f', 2);
     }
-    return table + result_counts(records, unlisted);
+    return table + result_counts(records);
 }
 
-read_result<QStringList> sensors_to_retry(const QString &path)
+read_result<QVector<listed_address>> sensors_to_retry(const QStringList &paths)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return read_result<QStringList>::failed("error: cannot read record " + path + "!");
-    QStringList order;
-    QHash<QString, QString> latest;
-    while (!file.atEnd()) {
-        const QJsonObject object = QJsonDocument::fromJson(file.readLine()).object();
-        const QString address = object["address"].toString();
-        // A line cut short by a crash names no result.
-        if (address.isEmpty() || !object["result"].isString())
-            continue;
-        if (!latest.contains(address))
-            order << address;
-        latest[address] = object["result"].toString();
+    QVector<listed_address> order;
+    QHash<quint32, QString> latest;
+    for (const QString &path : paths) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            return read_result<QVector<listed_address>>::failed("error: cannot read record " +
+                                                                path + "!");
+        int number = 0, unreadable = 0;
+        while (!file.atEnd()) {
+            const QByteArray line = file.readLine();
+            ++number;
+            QJsonParseError parsed{};
+            const QJsonObject object = QJsonDocument::fromJson(line, &parsed).object();
+            unreadable += parsed.error != QJsonParseError::NoError && !line.trimmed().isEmpty();
+            const QString address = object["address"].toString();
+            if (address.isEmpty() || !object["result"].isString())
+                continue;
+            // Lines belong to a sensor by its four numbers, however they spell it; an address
+            // that is none is left for the caller to refuse, with its place.
+            const bool valid = is_valid_ipv4_text(address);
+            if (!valid || !latest.contains(ipv4_of(address)))
+                order.append({address, QString("%1:%2").arg(path).arg(number)});
+            if (valid)
+                latest[ipv4_of(address)] = object["result"].toString();
+        }
+        if (unreadable > 0)
+            write_error_line(QString("note: %1: %2 lines that are not JSON passed over")
+                                 .arg(path)
+                                 .arg(unreadable));
     }
-    QStringList left;
-    for (const QString &address : qAsConst(order))
-        if (!done_results.contains(latest[address]))
+    QVector<listed_address> left;
+    for (const listed_address &address : qAsConst(order))
+        if (!is_valid_ipv4_text(address.text) ||
+            !done_results.contains(latest[ipv4_of(address.text)]))
             left << address;
-    return read_result<QStringList>::ok(left);
+    return read_result<QVector<listed_address>>::ok(left);
 }
 
 QString fleet_report::open_record(const QString &path)
@@ -236,16 +259,40 @@ void fleet_report::finished(const sensor_record &record)
     }
 }
 
-bool fleet_report::summarise(const listed_in_summary &listed)
+bool fleet_report::summarise()
 {
     const QMutexLocker lock(&mutex);
-    write_error_line("\n" + summary_table(records, listed));
+    write_error_line("\n" + summary_table(records));
     if (lost)
         return false;
     const QVector<sensor_record::result_kind> good{sensor_record::upgraded, sensor_record::skipped,
-                                                   sensor_record::current, sensor_record::found};
-    for (const sensor_record &record : qAsConst(records))
-        if (!good.contains(record.result))
-            return false;
-    return true;
+                                                   sensor_record::current, sensor_record::found,
+                                                   sensor_record::empty};
+    const auto well = [&](const sensor_record &record) { return good.contains(record.result); };
+    const auto empty = [](const sensor_record &record) {
+        return record.result == sensor_record::empty;
+    };
+    // Empty addresses are no sensors: a run that found none proves nothing.
+    return std::all_of(records.cbegin(), records.cend(), well) &&
+           !std::all_of(records.cbegin(), records.cend(), empty);
+}
+
+void fleet_report::await(QThreadPool &pool, const std::function<QString()> &finishing)
+{
+    // The last look after the end: an interrupt that ended the run is told too.
+    for (bool done = false; !done;) {
+        done = pool.waitForDone(interrupt_look_ms);
+        const int interrupts = qMin(2, interrupts_so_far());
+        if (interrupts == interrupts_told)
+            continue;
+        interrupts_told = interrupts;
+        const QString running = interrupts == 1 ? finishing() : QString();
+        if (interrupts >= 2)
+            line("stopping: the running sensors stop now, their links reset");
+        else if (running.isEmpty())
+            line("stopping: no new sensor is dialled");
+        else
+            line("stopping: no new sensor is dialled; " + running +
+                 " will finish; Ctrl+C again stops them");
+    }
 }

@@ -14,6 +14,8 @@
 
 #include "upgrade/sensor_run.h"
 
+class QThreadPool;
+
 // Every line of text prefixed with the sensor's address; text itself when there is no sensor.
 QString prefixed_lines(const QString &sensor, const QString &text);
 
@@ -29,18 +31,22 @@ struct package_stamp {
 // package, signed_by, tool; each file's in the order name, bytes, sha256, seconds.
 QByteArray record_line(const sensor_record &record, const package_stamp &stamp);
 
-// Whether a sensor has a row in the summary table.
-using listed_in_summary = std::function<bool(const sensor_record &)>;
-
 // The end-of-run table: address, old and new version, result, seconds, and the MB/s of the
-// images over the time they took to stream, a row for each listed record; then a line counting
-// every record's result.
-QString summary_table(const QVector<sensor_record> &records, const listed_in_summary &listed);
+// images over the time they took to stream, a row for each sensor; then a line counting each
+// result, and the empty addresses, which are no sensors.
+QString summary_table(const QVector<sensor_record> &records);
 
-// The sensors whose latest line in the record at path is not upgraded, skipped or current, in
-// the order they first appear there (lines cut short are passed over); or the line that says
-// why the record cannot be read.
-read_result<QStringList> sensors_to_retry(const QString &path);
+// An address as it was listed, and where: "FILE:LINE", or empty for an argument.
+struct listed_address {
+    QString text;
+    QString origin;
+};
+
+// The sensors that the records at paths, read in turn as one, leave to do: those whose latest
+// line (by the sensor's four numbers) is not upgraded, skipped, current or empty, in the order
+// they first appear; or the line that says why a record cannot be read. Lines that are not JSON
+// (one cut short by a crash) are passed over, counted in a note for each file.
+read_result<QVector<listed_address>> sensors_to_retry(const QStringList &paths);
 
 // What the engineer reads of a fleet run, from any thread: lines on standard error, and the
 // record file, one line per sensor written and put on the disk as the sensor ends.
@@ -56,10 +62,13 @@ public:
     // Whether no further sensor may be dialled: after one interrupt, or once a line could not
     // be written (the failure has been shown and the record takes no more lines).
     bool dialling_stopped() const;
-    // The summary table, with rows for the records listed accepts (all when it is empty); true
-    // when every sensor was upgraded or skipped, or was current or found by a check, and the
-    // record kept every line.
-    bool summarise(const listed_in_summary &listed = {});
+    // Waits for the pool's sensors to end. At the operator's first interrupt says what it
+    // stops and what finishing names ("2 streaming"; empty: nothing runs that will finish); at
+    // the second, that the running sensors stop.
+    void await(QThreadPool &pool, const std::function<QString()> &finishing);
+    // The summary table; true when there were sensors and every one was upgraded or skipped, or
+    // was current or found by a check (empty addresses aside), and the record kept every line.
+    bool summarise();
 
 private:
     bool write_record(const QByteArray &bytes);
@@ -70,6 +79,7 @@ private:
     QFile record_file;
     QVector<sensor_record> records;
     std::atomic<bool> lost{false};
+    int interrupts_told = 0;
 };
 
 #endif

@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QWaitCondition>
+#include <memory>
 
 #include "fleet/fleet_report.h"
 #include "fleet/interrupts.h"
@@ -56,15 +57,19 @@ struct stop_reason {
 };
 
 // Sensors take their turn to stream in the order given, so the stop rules see the sensors
-// before them ended or streaming.
+// before them ended or streaming. Each waits on a turn of its own, so passing a turn wakes one
+// sensor, not all.
 class fleet_schedule
 {
 public:
-    fleet_schedule(const fleet_rules &rules, fleet_report &report) : rules(rules), report(report) {}
+    fleet_schedule(const fleet_rules &rules, int sensors, fleet_report &report)
+        : rules(rules), report(report), turns(new QWaitCondition[size_t(sensors)]), sensors(sensors)
+    {
+    }
 
     void serve(int index, const sensor_task &task)
     {
-        const stop_reason stop = reason();
+        const stop_reason stop = reason(task);
         if (stop.stops) {
             pass_turn(index, unstarted_record(task, stop.result, stop.message));
             return;
@@ -89,56 +94,71 @@ public:
         canary_stop = canaries_good < rules.canary;
     }
 
+    // What an interrupt lets finish: "2 streaming and 1 verifying"; empty when nothing.
+    QString finishing()
+    {
+        const QMutexLocker lock(&mutex);
+        QStringList running;
+        if (streaming > 0)
+            running << QString("%1 streaming").arg(streaming);
+        if (verifying > 0)
+            running << QString("%1 verifying").arg(verifying);
+        return running.join(" and ");
+    }
+
 private:
     // Sends on the open link in the sensor's turn, once a slot is free. The wait for a restarted
     // sensor holds no slot; otherwise the slot passes on once the sensor's record is written, so
     // a record that cannot be kept stops the next sensor.
     void upgrade(int index, const sensor_task &task, sensor_run &run, upgrade_observer &progress)
     {
-        const bool streams = take_slot(index, run);
-        if (streams)
+        const bool streams = take_slot(index, task, run);
+        if (streams && run.ready())
             run.send(progress);
         const bool verifies = streams && task.verify_seconds > 0;
         if (verifies)
-            free_slot();
+            free_slot(true);
         const sensor_record record = run.finish(progress);
         report.finished(record);
-        count(index, record);
+        count(index, record, verifies);
         if (streams && !verifies)
-            free_slot();
+            free_slot(false);
         run.hang_up();
     }
 
-    stop_reason reason()
+    stop_reason reason(const sensor_task &task)
     {
         const QMutexLocker lock(&mutex);
-        return locked_reason();
+        return locked_reason(task);
     }
 
-    stop_reason locked_reason() const
+    stop_reason locked_reason(const sensor_task &task) const
     {
         // After an interrupt, or once the record cannot keep what happens, no sensor is dialled.
         if (report.dialling_stopped())
             return {true, sensor_record::interrupted, {}};
+        // The package is no longer the one checked: nothing more of it is sent anywhere.
+        if (task.plan.change->known())
+            return {true, sensor_record::not_started, task.plan.change->message()};
         if (canary_stop)
-            return {true, sensor_record::not_started,
-                    QString("not started: the first %1 sensors (--canary) were not all upgraded")
-                        .arg(rules.canary)};
-        if (rules.max_failures > 0 && failures >= rules.max_failures)
             return {
                 true, sensor_record::not_started,
-                QString("not started: %1 sensors failed (--max-failures)").arg(rules.max_failures)};
+                QString("the first %1 sensors (--canary) were not all upgraded").arg(rules.canary)};
+        if (rules.max_failures > 0 && failures >= rules.max_failures)
+            return {true, sensor_record::not_started,
+                    QString("%1 sensors failed (--max-failures)").arg(rules.max_failures)};
         return {};
     }
 
     // Waits for the sensor's turn and a free slot: true once it holds the slot; false when a
     // rule stopped it meanwhile.
-    bool take_slot(int index, sensor_run &run)
+    bool take_slot(int index, const sensor_task &task, sensor_run &run)
     {
         QMutexLocker lock(&mutex);
         stop_reason stop;
-        while (!(stop = locked_reason()).stops && !(next_turn == index && streaming < rules.jobs))
-            changed.wait(&mutex, interrupt_poll_ms);
+        while (!(stop = locked_reason(task)).stops &&
+               !(next_turn == index && streaming < rules.jobs))
+            (next_turn == index ? slot_freed : turns[index]).wait(&mutex, interrupt_poll_ms);
         wait_turn(index);
         if (stop.stops) {
             lock.unlock();
@@ -149,11 +169,12 @@ private:
         return true;
     }
 
-    void free_slot()
+    void free_slot(bool to_verify)
     {
         const QMutexLocker lock(&mutex);
         --streaming;
-        changed.wakeAll();
+        verifying += to_verify;
+        slot_freed.wakeAll();
     }
 
     // A sensor that sends nothing: its record now, its result counted in its turn, so that the
@@ -170,14 +191,15 @@ private:
     void wait_turn(int index)
     {
         while (next_turn != index)
-            changed.wait(&mutex, interrupt_poll_ms);
-        ++next_turn;
-        changed.wakeAll();
+            turns[index].wait(&mutex, interrupt_poll_ms);
+        if (++next_turn < sensors)
+            turns[next_turn].wakeAll();
     }
 
-    void count(int index, const sensor_record &record)
+    void count(int index, const sensor_record &record, bool verified)
     {
         const QMutexLocker lock(&mutex);
+        verifying -= verified;
         count_locked(index, record);
     }
 
@@ -187,15 +209,18 @@ private:
         // A canary already at the package version runs it as surely as one just upgraded.
         canaries_good += index < rules.canary && (record.result == sensor_record::upgraded ||
                                                   record.result == sensor_record::skipped);
-        changed.wakeAll();
+        slot_freed.wakeAll();
     }
 
     const fleet_rules &rules;
     fleet_report &report;
     QMutex mutex;
-    QWaitCondition changed;
+    QWaitCondition slot_freed; // or a result counted: for the sensor whose turn it is
+    const std::unique_ptr<QWaitCondition[]> turns;
+    const int sensors;
     int next_turn = 0;
     int streaming = 0;
+    int verifying = 0;
     int failures = 0;
     int canaries_good = 0;
     bool canary_stop = false;
@@ -221,16 +246,17 @@ private:
 void run_fleet_schedule(const QVector<sensor_task> &tasks, const fleet_rules &rules,
                         fleet_report &report)
 {
-    fleet_schedule schedule(rules, report);
+    fleet_schedule schedule(rules, tasks.size(), report);
+    const auto finishing = [&schedule] { return schedule.finishing(); };
     QThreadPool pool;
     pool.setMaxThreadCount(rules.links);
     const int canaries = qMin(rules.canary, tasks.size());
     for (int i = 0; i < tasks.size(); ++i) {
         if (i == canaries && canaries > 0) {
-            pool.waitForDone();
+            report.await(pool, finishing);
             schedule.judge_canaries();
         }
         pool.start(new sensor_job(schedule, i, tasks[i]));
     }
-    pool.waitForDone();
+    report.await(pool, finishing);
 }

@@ -4,7 +4,6 @@
 #include <QThread>
 #include <QThreadPool>
 
-#include "device/sensor_connect.h"
 #include "upgrade/sensor_run.h"
 
 namespace
@@ -40,6 +39,7 @@ sensor_task task_of(const QString &address, const fleet_options &options,
     sensor_task task;
     task.address = address;
     task.allow_downgrade = options.allow_downgrade;
+    task.ranged = options.ranged.contains(address);
     if (package) {
         task.package_version = package->version;
         task.update_list = package->update_list;
@@ -56,9 +56,9 @@ bool check_site(const fleet_options &options, const checked_package *package, in
     pool.setMaxThreadCount(jobs);
     for (const QString &address : options.addresses)
         pool.start(new check_job(task_of(address, options, package), stopped, report));
-    pool.waitForDone();
-    return report.summarise([&](const sensor_record &record) {
-        return !options.ranged.contains(record.address) ||
-               record.message != connect_failure_message(record.address);
+    report.await(pool, [&] {
+        const int running = pool.activeThreadCount();
+        return running > 0 ? QString("%1 checks").arg(running) : QString();
     });
+    return report.summarise();
 }

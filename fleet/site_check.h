@@ -8,8 +8,8 @@
 // Reads the version of every sensor the options name, up to jobs at a time, and says what the
 // package would do with each (without a package: found or unreachable); sends nothing but the
 // log request. Once stopped() says so no further sensor is dialled. Each sensor ends in report;
-// the addresses of a range where no connection could be made are counted in the summary, not
-// listed. True when every sensor is at the package's version (without a package: was found).
+// an address of a range where nothing answered is empty. True when every sensor is at the
+// package's version (without a package: was found).
 bool check_site(const fleet_options &options, const checked_package *package, int jobs,
                 bool (*stopped)(), fleet_report &report);
 

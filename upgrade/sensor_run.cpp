@@ -1,5 +1,6 @@
 #include "upgrade/sensor_run.h"
 
+#include <QDeadlineTimer>
 #include <QThread>
 
 #include "device/link_wait.h"
@@ -60,14 +61,23 @@ void close_link(tcp_device &device)
     device.abort();
 }
 
-// Dials the sensor and reads its version into the record; false, with the record's message,
-// when there is no link or no version (the link is closed then).
-bool reach_sensor(tcp_device &device, const sensor_task &task, sensor_record &record)
+// Dials the sensor and reads its version into the record; false, with the record's message and
+// the result unreached, when there is no link or no version (the link is closed then). An
+// address of a range where nothing answered the connection is empty: no sensor, no message.
+bool reach_sensor(tcp_device &device, const sensor_task &task, bool ranged, sensor_record &record,
+                  sensor_record::result_kind unreached)
 {
     const connect_outcome link = connect_sensor(device, task.address);
     record.old_version = link.version;
     record.message = link.messages.join('\n');
-    return link.messages.isEmpty();
+    if (link.messages.isEmpty())
+        return true;
+    record.result = unreached;
+    if (ranged && link.loss == link_loss::unanswered) {
+        record.result = sensor_record::empty;
+        record.message.clear();
+    }
+    return false;
 }
 
 // What the package would do with the reached sensor: current, refused (with the record's
@@ -83,20 +93,18 @@ sensor_record::result_kind package_verdict(const sensor_task &task, sensor_recor
 void check_version(const sensor_task &task, sensor_record &record)
 {
     tcp_device device;
-    if (!reach_sensor(device, task, record))
-        record.result = sensor_record::unreachable;
-    else if (task.package_version.isEmpty())
-        record.result = sensor_record::found;
-    else
-        record.result = package_verdict(task, record);
+    if (reach_sensor(device, task, task.ranged, record, sensor_record::unreachable))
+        record.result =
+            task.package_version.isEmpty() ? sensor_record::found : package_verdict(task, record);
     close_link(device);
 }
 
 // A wait cut short by the interrupt fails: the sensor was interrupted, whatever step it was at.
 void settle_interrupted(sensor_record &record, bool stopped)
 {
-    const bool cut_short =
-        record.result == sensor_record::failed || record.result == sensor_record::unreachable;
+    const bool cut_short = record.result == sensor_record::failed ||
+                           record.result == sensor_record::unreachable ||
+                           record.result == sensor_record::empty;
     if (cut_short && stopped) {
         record.result = sensor_record::interrupted;
         record.message.clear();
@@ -114,6 +122,34 @@ bool pause_until(const QElapsedTimer &clock, qint64 ms, upgrade_observer &observ
     }
     return !observer.interrupted();
 }
+
+// What the attempts after "shutdown" saw of a sensor that has not proved its restart yet.
+struct restart_watch {
+    QString still_at;         // the latest version read
+    bool gone = false;        // a connection nothing answered, or a link the sensor closed
+    bool back_silent = false; // since it was gone, a link came up without a version
+
+    void saw(const connect_outcome &back)
+    {
+        if (!back.version.isEmpty())
+            still_at = back.version;
+        // An attempt cut short by the deadline shows nothing either way.
+        if (back.loss != link_loss::none)
+            back_silent = false;
+        else if (back.connected)
+            back_silent = gone;
+        gone = gone || back.loss != link_loss::none;
+    }
+
+    QString failure(int seconds) const
+    {
+        const QString within = QString(" within %1 s").arg(seconds);
+        if (!gone)
+            return "error: sensor did not restart" + within + " (still at " + still_at + ")";
+        return back_silent ? "error: sensor came back without its version"
+                           : "error: sensor did not come back" + within;
+    }
+};
 
 } // namespace
 
@@ -137,7 +173,23 @@ sensor_run::sensor_run(const sensor_task &task)
 
 bool sensor_run::open()
 {
-    if (!reach_sensor(device, task, record))
+    return open_link(task.ranged);
+}
+
+// Firmware may close a link left idle. Having answered once, the sensor is no empty address when
+// the second dial finds nothing.
+bool sensor_run::ready()
+{
+    if (link_still_quiet(device))
+        return true;
+    qDebug() << "link closed or out of step while waiting for its turn: dialling again";
+    device.abort();
+    return open_link(false);
+}
+
+bool sensor_run::open_link(bool ranged)
+{
+    if (!reach_sensor(device, task, ranged, record, sensor_record::failed))
         return false;
     const sensor_record::result_kind verdict = package_verdict(task, record);
     if (verdict == sensor_record::outdated) {
@@ -154,13 +206,15 @@ void sensor_run::send(upgrade_observer &observer)
     recording_observer recording(observer, record.files);
     const upgrade_outcome outcome = run_upgrade(device, task.plan, recording);
     since_shutdown.start();
-    record.result = outcome.result == upgrade_outcome::done          ? sensor_record::upgraded
-                    : outcome.result == upgrade_outcome::interrupted ? sensor_record::interrupted
-                                                                     : sensor_record::failed;
-    if (outcome.result == upgrade_outcome::failed) {
+    // In upgrade_outcome's order: done, failed, interrupted, withheld.
+    const sensor_record::result_kind results[] = {sensor_record::upgraded, sensor_record::failed,
+                                                  sensor_record::interrupted,
+                                                  sensor_record::not_started};
+    record.result = results[outcome.result];
+    if (outcome.result == upgrade_outcome::failed || outcome.result == upgrade_outcome::withheld)
         record.message = outcome.message;
+    if (outcome.result == upgrade_outcome::failed)
         record.detail = outcome.detail;
-    }
 }
 
 void sensor_run::hang_up()
@@ -186,34 +240,43 @@ sensor_record sensor_run::finish(upgrade_observer &observer)
 }
 
 // The sensor restarts after "shutdown": dials it anew, an attempt at most every few seconds,
-// until it answers with a version or the time allowed since "shutdown" has passed.
+// until the time allowed since "shutdown" has passed; no wait of an attempt runs past it. The
+// package version is proof at any time; another version counts only once the sensor was seen
+// gone (a connection nothing answered, a link it closed) before the attempt that read it.
 void sensor_run::verify(upgrade_observer &observer)
 {
     const qint64 limit_ms = qint64(task.verify_seconds) * 1000;
-    for (qint64 due = qMin(verify_attempt_ms, limit_ms);;
-         due = qMin(due + verify_attempt_ms, limit_ms)) {
-        if (!pause_until(since_shutdown, due, observer)) {
+    const QDeadlineTimer deadline(limit_ms - since_shutdown.elapsed(), Qt::PreciseTimer);
+    restart_watch watch{record.old_version};
+    for (qint64 due = 0; !deadline.hasExpired(); due += verify_attempt_ms) {
+        if (!pause_until(since_shutdown, qMin(due, limit_ms), observer)) {
             record.result = sensor_record::interrupted;
             return;
         }
+        if (deadline.hasExpired())
+            break;
         tcp_device probe;
-        const QString version = connect_sensor(probe, task.address).version;
-        close_link(probe);
-        if (!version.isEmpty()) {
-            record.verified_version = version;
-            if (version != task.package_version) {
-                record.result = sensor_record::failed;
-                record.message =
-                    "error: sensor restarted with " + version + ", not " + task.package_version;
-            }
+        const connect_outcome back = connect_sensor(probe, task.address, deadline);
+        probe.abort();
+        if (back.version == task.package_version || (watch.gone && !back.version.isEmpty())) {
+            judge_restart(back.version);
             return;
         }
-        if (due >= limit_ms || since_shutdown.elapsed() >= limit_ms)
-            break;
+        watch.saw(back);
     }
     record.result = sensor_record::failed;
-    record.message =
-        QString("error: sensor did not come back within %1 s").arg(task.verify_seconds);
+    record.message = watch.failure(task.verify_seconds);
+}
+
+// The version the restarted sensor reported: upgraded with the package version, else failed.
+void sensor_run::judge_restart(const QString &version)
+{
+    record.verified_version = version;
+    if (version != task.package_version) {
+        record.result = sensor_record::failed;
+        record.message =
+            "error: sensor restarted with " + version + ", not " + task.package_version;
+    }
 }
 
 sensor_record check_sensor(const sensor_task &task)

@@ -18,13 +18,17 @@ struct sensor_task {
     bool allow_downgrade = false;
     bool reinstall = false;
     int verify_seconds = 0; // 0: the sensor is not awaited after "shutdown"
+    // Only a range named the address: where nothing answers the connection there is no sensor.
+    bool ranged = false;
 };
 
 // How one sensor's upgrade or check ended.
 struct sensor_record {
     // A check's results follow an upgrade's: current (at the package's version), outdated
     // (the package would be sent), refused, unreachable, or found when there is no package.
-    // not_started: a sensor a stop rule (--canary, --max-failures) kept from starting.
+    // not_started: a sensor a stop rule (--canary, --max-failures) or a changed package kept
+    // from starting. empty: an address of a range where nothing answered, in a check or an
+    // upgrade: no sensor.
     enum result_kind {
         upgraded,
         skipped,
@@ -35,7 +39,8 @@ struct sensor_record {
         refused,
         unreachable,
         found,
-        not_started
+        not_started,
+        empty
     };
     QString address;
     QString old_version;
@@ -62,6 +67,9 @@ public:
     // Connects, reads the version and checks it against the package: true when the link is
     // open and waits for send; false when the record is final.
     bool open();
+    // Whether the open link may be sent on, at the sensor's turn: a link the sensor closed while
+    // it waited is dialled once more, with the same checks; false when the record is final.
+    bool ready();
     // Sends the plan on the open link, "shutdown" at its end. observer sees the run.
     void send(upgrade_observer &observer);
     // Ends the link without sending: the upgrade never started, for the reason given.
@@ -73,7 +81,9 @@ public:
     void hang_up();
 
 private:
+    bool open_link(bool ranged);
     void verify(upgrade_observer &observer);
+    void judge_restart(const QString &version);
 
     const sensor_task &task;
     tcp_device device;

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMutexLocker>
 #include <QtDebug>
 
 #include "device/descriptor_limit.h"
@@ -15,13 +16,6 @@
 
 namespace
 {
-
-// A file that did not open for want of a descriptor says so, rather than that the package is
-// broken.
-QString open_failure(const QString &message, const QString &path)
-{
-    return out_of_descriptors() ? descriptor_shortage(path) : message;
-}
 
 // One file's run, from opening it to the image's acknowledgement.
 class file_run
@@ -40,7 +34,7 @@ public:
         QFile file(entry.path);
         if (!file.open(QIODevice::ReadOnly)) {
             detail = open_failure_detail(file);
-            return open_failure("error: file open failed!", entry.path);
+            return package_failure("error: file open failed!", entry.path);
         }
         qDebug() << "\t--ok";
         const QString refused = announce();
@@ -75,8 +69,13 @@ private:
     {
         const read_result<int> image = image_length(entry.path, plan.package_dir, entry.size);
         if (!image)
-            return open_failure(image.failure, companion_path(plan.package_dir, file_name));
+            return package_failure(image.failure, companion_path(plan.package_dir, file_name));
         length = *image.value;
+        // The last look before the sensor is told anything: a change another run found.
+        if (plan.change->known()) {
+            withheld = index == 0;
+            return change_found_elsewhere();
+        }
 
         qDebug() << "send upgrade command";
         const QString unsent =
@@ -94,6 +93,22 @@ private:
         return {};
     }
 
+    // A package file that no longer reads as checked: the package changed. One that did not
+    // open for want of a descriptor says so instead, since the package may be whole.
+    QString package_failure(const QString &message, const QString &path)
+    {
+        if (out_of_descriptors())
+            return descriptor_shortage(path);
+        changed_here = true;
+        return message;
+    }
+
+    QString change_found_elsewhere()
+    {
+        detail = plan.change->detail();
+        return plan.change->message();
+    }
+
     // Streams the image; a failure resets the link, since the sensor still waits for bytes
     // that will not come, nothing it says later may be taken as an answer, and nothing still
     // queued may reach it.
@@ -109,13 +124,13 @@ private:
     {
         crypt_stream image;
         if (crypt_stream_open(&image, "decry", entry.path.toLocal8Bit().constData()) != 0)
-            return open_failure("Decry Fail", entry.path);
+            return package_failure("Decry Fail", entry.path);
         limit_send_queue(device);
         const image_result result = write_image(
             device, image, length,
             [this](qint64 taken) {
                 observer.image_progress(index, taken, length);
-                return !observer.interrupted();
+                return !observer.interrupted() && !plan.change->known();
             },
             entry.piece_sha256);
         crypt_stream_close(&image);
@@ -126,10 +141,13 @@ private:
             observer.image_progress(index, length, length);
             return {};
         case image_result::file_changed:
+            changed_here = true;
             return changed_message(file_name);
         case image_result::no_memory:
             return "Decried memory is NULL";
         case image_result::stopped:
+            if (plan.change->known())
+                return change_found_elsewhere();
             stopped = true;
             return "interrupted";
         case image_result::stalled:
@@ -147,8 +165,10 @@ private:
     int length = 0;
 
 public:
-    bool stopped = false; // the observer interrupted the image: the run ends, not fails
-    QString detail;       // what a failure is about, when there is more to say
+    bool stopped = false;      // the observer interrupted the image: the run ends, not fails
+    bool changed_here = false; // the failure is a package file that changed since its check
+    bool withheld = false;     // another run's change stopped this one before it sent anything
+    QString detail;            // what a failure is about, when there is more to say
 };
 
 // Ends a run between its steps: the link is reset as after a failed image.
@@ -169,6 +189,34 @@ upgrade_plan plan_of(const checked_package &package)
     return plan;
 }
 
+void package_change::found(const QString &message, const QString &detail)
+{
+    const QMutexLocker lock(&mutex);
+    if (seen)
+        return;
+    seen = true;
+    first_message = message;
+    first_detail = detail;
+}
+
+bool package_change::known() const
+{
+    const QMutexLocker lock(&mutex);
+    return seen;
+}
+
+QString package_change::message() const
+{
+    const QMutexLocker lock(&mutex);
+    return first_message;
+}
+
+QString package_change::detail() const
+{
+    const QMutexLocker lock(&mutex);
+    return first_detail;
+}
+
 upgrade_outcome run_upgrade(tcp_device &device, const upgrade_plan &plan,
                             upgrade_observer &observer)
 {
@@ -180,8 +228,11 @@ upgrade_outcome run_upgrade(tcp_device &device, const upgrade_plan &plan,
         const QString message = run.send(sent);
         if (run.stopped)
             return interrupted(device);
+        if (run.changed_here)
+            plan.change->found(message, run.detail);
         if (!message.isEmpty())
-            return {upgrade_outcome::failed, message, run.detail};
+            return {run.withheld ? upgrade_outcome::withheld : upgrade_outcome::failed, message,
+                    run.detail};
         observer.file_finished(index, sent);
     }
     if (observer.interrupted())

@@ -2,8 +2,10 @@
 #define UPGRADE_ENGINE_H
 
 #include <QByteArray>
+#include <QMutex>
 #include <QString>
 #include <QVector>
+#include <memory>
 
 class tcp_device;
 struct checked_package;
@@ -19,10 +21,29 @@ struct plan_file {
     QVector<QByteArray> piece_sha256;
 };
 
-// What a run sends: fixed when it starts, whatever changes around it meanwhile.
+// A package file that no longer reads as it was checked, as one fact that every run of a plan
+// shares: once one run finds it, no run sends another "download". Thread-safe.
+class package_change
+{
+public:
+    // The first change found wins; later ones are the same fact.
+    void found(const QString &message, const QString &detail);
+    bool known() const;
+    QString message() const;
+    QString detail() const;
+
+private:
+    mutable QMutex mutex;
+    bool seen = false;
+    QString first_message, first_detail;
+};
+
+// What a run sends: fixed when it starts, whatever changes around it meanwhile. Copies share
+// what is learnt of the package's files.
 struct upgrade_plan {
     QVector<plan_file> files;
     QString package_dir;
+    std::shared_ptr<package_change> change = std::make_shared<package_change>();
 };
 
 // What a run sends of a checked package: each piece only while it hashes as it did then.
@@ -36,9 +57,9 @@ struct sent_file {
     double seconds = 0; // how long the image took to stream
 };
 
-// How a run ended.
+// How a run ended. withheld: the package changed before the first "download"; nothing was sent.
 struct upgrade_outcome {
-    enum status { done, failed, interrupted };
+    enum status { done, failed, interrupted, withheld };
     status result = done;
     QString message; // the failure's text, as the operator is told it
     QString detail;  // what it is about: a path and the system's reason; empty if nothing more
@@ -70,7 +91,9 @@ public:
 
 // Sends every file of the plan to the connected sensor in order (download, acknowledgement,
 // image, acknowledgement), then "shutdown". Stops at the first failure; a failure that leaves
-// the sensor out of step with the tool closes the link first.
+// the sensor out of step with the tool closes the link first. A package file found changed,
+// here or by another run of the plan, ends the run before its next "download", or with a reset
+// at the next piece of a streaming image.
 upgrade_outcome run_upgrade(tcp_device &device, const upgrade_plan &plan,
                             upgrade_observer &observer);
 

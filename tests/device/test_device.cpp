@@ -2,6 +2,7 @@
 #include <QHostAddress>
 #include <QtTest>
 
+#include "device/link_wait.h"
 #include "device/replies.h"
 #include "device/tcp_device.h"
 #include "simulated_sensor.h"
@@ -36,6 +37,7 @@ private slots:
     void acknowledgements_data();
     void acknowledgements();
     void version_reply_collected_and_bounded();
+    void connect_wait_ends_at_its_deadline();
 };
 
 void test_device::address_check_data()
@@ -204,6 +206,34 @@ void test_device::version_reply_collected_and_bounded()
     QVERIFY(device.send_cmd_version().isNull());
     QVERIFY2(timer.elapsed() < 12000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(device.state(), QAbstractSocket::UnconnectedState);
+}
+
+// However the time left falls between the wait's looks, the wait ends at its deadline: a thousand
+// waits of no time on a sensor that answers no connection each end at once.
+void test_device::connect_wait_ends_at_its_deadline()
+{
+    sensor_config config;
+    config.full_backlog = true;
+    simulated_sensor sensor(config);
+    QVERIFY(sensor.is_listening());
+    stop_waits_when([] { return false; });
+    QTcpSocket socket;
+    int overran = 0;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    connect(&watchdog, &QTimer::timeout, [&] {
+        ++overran;
+        socket.abort();
+    });
+    for (int i = 0; i < 1000 && !overran; ++i) {
+        socket.connectToHost(QHostAddress::LocalHost, sensor.port());
+        watchdog.start(1000);
+        QVERIFY(!wait_for(socket, link_event::connected, 0));
+        watchdog.stop();
+        socket.abort();
+    }
+    stop_waits_when(nullptr);
+    QCOMPARE(overran, 0);
 }
 
 QTEST_MAIN(test_device)

@@ -85,6 +85,13 @@ public:
     {
         socket->setParent(this);
         connect(socket, &QTcpSocket::readyRead, this, [this] { take(); });
+        if (config.idle_close_ms >= 0) {
+            auto *idle = new QTimer(this);
+            idle->setSingleShot(true);
+            connect(idle, &QTimer::timeout, socket, &QTcpSocket::disconnectFromHost);
+            connect(socket, &QTcpSocket::readyRead, idle, [idle] { idle->start(); });
+            idle->start(config.idle_close_ms);
+        }
         // An image cut short by either side is recorded as far as it came.
         connect(socket, &QTcpSocket::disconnected, this, [this] {
             count_late_bytes();
@@ -176,11 +183,7 @@ private:
             restart();
     }
 
-    void restart()
-    {
-        owner.restart();
-        socket->disconnectFromHost();
-    }
+    void restart() { owner.restart(); }
 
     void send_log()
     {

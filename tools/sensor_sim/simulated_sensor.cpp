@@ -30,16 +30,22 @@ public:
         return server->serverPort();
     }
 
-    // Away for the configured time, then back with the log it has after a restart.
+    // Up as it was for the configured time, then down, every link dropped, then back with the
+    // log it has after a restart.
     void restart()
     {
-        server->close();
-        QTimer::singleShot(owner.config().restart_after_ms, this, [this] {
-            sensor_config config = owner.config();
-            if (!config.log_after_restart.isEmpty())
-                config.log = config.log_after_restart;
-            owner.set_config(config);
-            listen(owner.listening_address, owner.listening_port);
+        QTimer::singleShot(owner.config().linger_after_shutdown_ms, this, [this] {
+            server->close();
+            for (QTcpSocket *socket : findChildren<QTcpSocket *>())
+                socket->abort();
+            QTimer::singleShot(owner.config().restart_after_ms, this, [this] {
+                sensor_config config = owner.config();
+                if (!config.log_after_restart.isEmpty())
+                    config.log = config.log_after_restart;
+                config.silent = config.silent || config.silent_after_restart;
+                owner.set_config(config);
+                listen(owner.listening_address, owner.listening_port);
+            });
         });
     }
 

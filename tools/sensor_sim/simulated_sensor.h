@@ -45,10 +45,15 @@ struct sensor_config {
     // small receive buffers, so that TCP flow control holds the sender back.
     qint64 image_read_rate = 0;
     qint64 stall_after_image_bytes = -1; // stop reading, link open, after this many image bytes
-    // After "shutdown" the sensor restarts: it drops the link and stops listening for this long
-    // (-1: it never restarts), then listens again with log_after_restart as its log, if set.
+    // After "shutdown" the sensor restarts: it stays up as it was for linger_after_shutdown_ms,
+    // then drops every link and stops listening for restart_after_ms (-1: it never restarts
+    // and stays up), then listens again with log_after_restart as its log, if set, and silent
+    // if silent_after_restart.
     int restart_after_ms = -1;
+    int linger_after_shutdown_ms = 0;
     QByteArray log_after_restart;
+    bool silent_after_restart = false;
+    int idle_close_ms = -1; // if not -1, a link that brings nothing for this long is closed
     // Runs in the sensor's thread when a download is announced, before it is acknowledged.
     std::function<void(const QString &name)> on_download;
 };
