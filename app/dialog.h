@@ -7,8 +7,10 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <optional>
 
 #include "package/file_info.h"
+#include "package/package_check.h"
 #include "package/settings_reader.h"
 #include "upgrade/upgrade_engine.h"
 
@@ -39,8 +41,10 @@ private slots:
 
 private:
     void init_dialog();
-    upgrade_plan plan_of_package() const;
     bool confirm_downgrade();
+    QVector<listed_file> listed_files() const;
+    std::optional<checked_package> checked_for_run();
+    QString gate_changed(const checked_package &package) const;
     upgrade_outcome run_in_table(const upgrade_plan &plan);
     void keyPressEvent(QKeyEvent *event) override;
 

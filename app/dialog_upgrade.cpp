@@ -1,5 +1,5 @@
-// The "Upgrade" button: the version gate and the downgrade question, then the run, shown in
-// the file table.
+// The "Upgrade" button: the version gate and the downgrade question, the package check, then the
+// run, shown in the file table.
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QTableWidget>
@@ -12,6 +12,8 @@
 #include "device/sensor_connect.h"
 #include "device/tcp_device.h"
 #include "package/file_table.h"
+#include "package/package_file.h"
+#include "package/trusted_keys.h"
 #include "ui_dialog.h"
 #include "upgrade/upgrade_engine.h"
 #include "upgrade/version_gate.h"
@@ -62,13 +64,52 @@ private:
 
 } // namespace
 
-upgrade_plan Dialog::plan_of_package() const
+QVector<listed_file> Dialog::listed_files() const
 {
-    upgrade_plan plan;
-    plan.package_dir = package_dir;
-    for (const file_info *entry : file_list)
-        plan.files.append({entry->get_name(), entry->get_size(), entry->get_format(), {}, {}});
-    return plan;
+    // The file list is made from the settings entries, one for one and in order.
+    QVector<listed_file> files;
+    for (int i = 0; i < file_list.size(); ++i)
+        files.append(
+            {config_entries[i]->get_name(), file_list[i]->get_format(), file_list[i]->get_size()});
+    return files;
+}
+
+// What the version gate passed must still be what the package holds, where it was read again.
+QString Dialog::gate_changed(const checked_package &package) const
+{
+    if (package.version_sha256.isEmpty())
+        return {};
+    if (package.version != package_version)
+        return changed_message("version");
+    return package.update_list == update_list ? QString() : changed_message("updatelist");
+}
+
+// The package as it is now, checked whole before the first frame, the window painting
+// meanwhile: with the working directory's trust store, and against a manifest there is. Nothing
+// after the box that says why it is refused.
+std::optional<checked_package> Dialog::checked_for_run()
+{
+    const auto trusted = working_trusted_keys();
+    if (trusted && !*trusted) {
+        show_error(trusted->failure);
+        return std::nullopt;
+    }
+    check_rules rules;
+    rules.trusted = trusted ? &*trusted->value : nullptr;
+    rules.tick = [] { QCoreApplication::processEvents(); };
+    const QString title = windowTitle();
+    setWindowTitle("checking package \u00b7 " + title);
+    rules.tick();
+    const read_result<checked_package> package = check_package(package_dir, listed_files(), rules);
+    setWindowTitle(title);
+    const QString changed = package ? gate_changed(*package.value) : QString();
+    if (!package || !changed.isEmpty()) {
+        show_errors(package ? QStringList(changed) : package.failure.split('\n'));
+        return std::nullopt;
+    }
+    if (!trusted)
+        qDebug().noquote() << unsigned_note(package.value->signature);
+    return package.value;
 }
 
 bool Dialog::confirm_downgrade()
@@ -108,13 +149,16 @@ void Dialog::on_pushButton_startupgrade_clicked()
     if (announce_upgrade(device_version, package_version) && !confirm_downgrade())
         return;
 
-    // What passed the gate is what is sent, whatever happens in the window meanwhile; the window
-    // takes input again once the operator was told how the run ended.
+    // What passed the gate and the package check is what is sent, whatever happens in the window
+    // meanwhile; the window takes input again once the operator was told how the run ended.
     const input_blocker busy(this,
                              {ui->lineEdit_input_directry, ui->pushButton_browse, ui->lineEdit_ip,
                               ui->pushButton_connect, ui->pushButton_startupgrade},
                              ui->tableWidget_filelist);
-    const upgrade_outcome outcome = run_in_table(plan_of_package());
+    const std::optional<checked_package> package = checked_for_run();
+    if (!package)
+        return;
+    const upgrade_outcome outcome = run_in_table(plan_of(*package));
     if (outcome.result == upgrade_outcome::done)
         ui->lineEdit_old_version->clear();
     else

@@ -103,6 +103,13 @@ bool refuses(const char *cmd)
     return true;
 }
 
+void prepare_file_key(decrypt_key *key)
+{
+    unsigned char round_keys[240];
+    expand_key(file_key, round_keys);
+    prepare_decrypt_key(round_keys, key);
+}
+
 // Opens the file for reading size bytes of plain data; 1 after the message when it does not.
 int attach(crypt_stream *stream, int size, const char *ciper_filename)
 {
@@ -116,9 +123,7 @@ int attach(crypt_stream *stream, int size, const char *ciper_filename)
     stream->blocks = size / block_size + (size % block_size != 0);
     stream->block = 0;
     stream->shrunk = 0;
-    unsigned char round_keys[240];
-    expand_key(file_key, round_keys);
-    prepare_decrypt_key(round_keys, &stream->key);
+    prepare_file_key(&stream->key);
     return 0;
 }
 
@@ -159,11 +164,30 @@ int read_last_block(crypt_stream *stream, unsigned char *out, int capacity)
     return keep;
 }
 
+// Each block is enciphered by itself: the last one alone holds the padding, padding bytes of
+// that value.
+cipher_file_state check_last_block(FILE *fp, int size, int padding)
+{
+    unsigned char last[block_size];
+    if (fseek(fp, size - block_size, SEEK_SET) != 0 ||
+        fread(last, 1, block_size, fp) != (size_t)block_size)
+        return cipher_file_unreadable;
+    decrypt_key key;
+    prepare_file_key(&key);
+    decrypt_blocks(last, last, 1, key);
+    for (int i = block_size - padding; i < block_size; ++i)
+        if (last[i] != padding)
+            return cipher_file_bad_padding;
+    return cipher_file_whole;
+}
+
 } // namespace
 
-void crypt_set_output(crypt_line_output line_output)
+crypt_line_output crypt_set_output(crypt_line_output line_output)
 {
+    const crypt_line_output before = output;
     output = line_output ? line_output : print_to_stdout;
+    return before;
 }
 
 int crypt_file(const char *cmd, const char *file, unsigned char **plain)
@@ -231,4 +255,23 @@ void crypt_stream_close(crypt_stream *stream)
 {
     fclose(stream->fp);
     stream->fp = NULL;
+}
+
+cipher_file_state check_cipher_file(const char *file, int padding)
+{
+    FILE *fp = fopen(file, "rb");
+    if (fp == NULL)
+        return cipher_file_unreadable;
+    const int size = file_size(fp);
+    cipher_file_state state = cipher_file_whole;
+    if (size < 0)
+        state = cipher_file_unreadable;
+    else if (size % block_size != 0)
+        state = cipher_file_cut;
+    else if (padding < 0 || padding > block_size || padding > size)
+        state = cipher_file_bad_padding;
+    else if (padding > 0)
+        state = check_last_block(fp, size, padding);
+    fclose(fp);
+    return state;
 }

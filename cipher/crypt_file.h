@@ -9,8 +9,8 @@
 typedef void (*crypt_line_output)(const char *line);
 
 // Where the console lines go from now on: standard output by default, or when output is null.
-// Set it before any decryption starts, since every thread reads it.
-void crypt_set_output(crypt_line_output output);
+// Set it before any decryption starts, since every thread reads it. Returns where they went.
+crypt_line_output crypt_set_output(crypt_line_output output);
 
 // Turns an encrypted package file into a new plain buffer owned by the caller: the file's
 // length plus one bytes, the plain text followed by zero bytes to the end.
@@ -43,5 +43,18 @@ int crypt_stream_open(crypt_stream *stream, const char *cmd, const char *file);
 int crypt_stream_read(crypt_stream *stream, unsigned char *out, int capacity);
 
 void crypt_stream_close(crypt_stream *stream);
+
+// What check_cipher_file found of an encrypted file and its padding count.
+enum cipher_file_state {
+    cipher_file_whole,      // whole blocks, and the count agrees with the last one
+    cipher_file_unreadable, // it does not open, or its length does not fit an int
+    cipher_file_cut,        // its length is not a multiple of 16: the copy was cut short
+    cipher_file_bad_padding // the count is outside 0 to 16, beyond the file, or not its last
+                            // plain bytes (a count N from 1 to 16 names N bytes of value N)
+};
+
+// Checks that the file is whole blocks and that padding agrees with it; 0 claims no padding
+// and is not checked. Only the last block is decrypted; nothing is printed.
+cipher_file_state check_cipher_file(const char *file, int padding);
 
 #endif

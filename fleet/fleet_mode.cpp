@@ -19,6 +19,7 @@
 #include "package/package_check.h"
 #include "package/package_file.h"
 #include "package/settings_reader.h"
+#include "package/trusted_keys.h"
 #include "upgrade/sensor_run.h"
 
 namespace
@@ -51,19 +52,23 @@ void cipher_line(const char *line)
     sensor_lines(QString::fromLocal8Bit(line));
 }
 
-upgrade_plan plan_of(const checked_package &package)
+// The signature's lines of --inspect.
+QString signature_lines(const package_signature &signature)
 {
-    upgrade_plan plan;
-    plan.package_dir = package.dir;
-    for (const checked_file &file : package.files)
-        plan.files.append({file.path, file.size, file.format, file.sha256, file.piece_sha256});
-    return plan;
+    if (signature.key_id.isEmpty())
+        return "signature none\n";
+    return "signature by key " + signature.key_id +
+           (signature.state == package_signature::trusted
+                ? ", trusted"
+                : ", not verified: no trusted keys given") +
+           "\ntrusted comment " + signature.trusted_comment + "\n";
 }
 
 void print_package(const checked_package &package)
 {
-    std::printf("package %s\nversion %s\nupdate groups:\n", qPrintable(package.dir),
-                qPrintable(package.version));
+    std::printf("package %s\nsha256 %s\n%sversion %s\nupdate groups:\n", qPrintable(package.dir),
+                package.identity.toHex().constData(),
+                qPrintable(signature_lines(package.signature)), qPrintable(package.version));
     for (const QStringList &group : package.update_list)
         std::printf("  {%s}\n", qPrintable(group.join(',')));
     std::printf("files:\n");
@@ -84,9 +89,28 @@ read_result<checked_package> read_checked_package(const fleet_options &options)
         return read_result<checked_package>::failed(settings.failure + " (" +
                                                     open_failure_detail(unread) + ")");
     }
-    const auto package = check_package(options.package_dir, *settings.value);
+    const auto trusted = options.trusted_keys.isEmpty()
+                             ? working_trusted_keys()
+                             : std::make_optional(read_trusted_keys(options.trusted_keys));
+    if (trusted && !*trusted) {
+        qDeleteAll(*settings.value);
+        return read_result<checked_package>::failed(trusted->failure);
+    }
+    check_rules rules;
+    rules.mode = check_rules::fleet;
+    rules.trusted = trusted ? &*trusted->value : nullptr;
+    const auto package = check_package(options.package_dir, listed_now(*settings.value), rules);
     qDeleteAll(*settings.value);
     return package;
+}
+
+// What every record line says of the package.
+package_stamp stamp_of(const checked_package *package)
+{
+    if (!package)
+        return {};
+    const bool trusted = package->signature.state == package_signature::trusted;
+    return {package->identity.toHex(), trusted ? package->signature.key_id : QString()};
 }
 
 // As many sensors at once as asked, and as the links the descriptors carry.
@@ -118,7 +142,7 @@ int run_sensors(const fleet_options &options, const checked_package *package)
 {
     const int links = raise_descriptor_limit();
     const int jobs = jobs_carried(options.jobs, links);
-    fleet_report lines;
+    fleet_report lines(stamp_of(package));
     const QString unwritable =
         options.record.isEmpty() ? QString() : lines.open_record(options.record);
     if (!unwritable.isEmpty()) {
@@ -171,5 +195,7 @@ int run_fleet_mode(int argc, char *argv[])
         print_package(*package.value);
         return 0;
     }
+    if (package.value->signature.state != package_signature::trusted)
+        write_error_line(unsigned_note(package.value->signature));
     return run_sensors(*options.value, &*package.value);
 }

@@ -27,12 +27,14 @@ const int check_jobs = 32;
 const char *const usage =
     "Usage:\n"
     "  corvalen                  open the window\n"
-    "  corvalen --package DIR [--config FILE] [--jobs N] [--record FILE]\n"
-    "           [--allow-downgrade] [--reinstall] [--verify SECONDS] [--canary N]\n"
-    "           [--max-failures N] [--retry RECORD] [--sensors FILE] [ADDRESS...]\n"
-    "  corvalen --check [--package DIR] [--config FILE] [--jobs N] [--record FILE]\n"
-    "           [--allow-downgrade] [--retry RECORD] [--sensors FILE] [ADDRESS...]\n"
-    "  corvalen --inspect DIR [--config FILE]\n"
+    "  corvalen --package DIR [--config FILE] [--trusted-keys FILE] [--jobs N]\n"
+    "           [--record FILE] [--allow-downgrade] [--reinstall] [--verify SECONDS]\n"
+    "           [--canary N] [--max-failures N] [--retry RECORD] [--sensors FILE]\n"
+    "           [ADDRESS...]\n"
+    "  corvalen --check [--package DIR] [--config FILE] [--trusted-keys FILE] [--jobs N]\n"
+    "           [--record FILE] [--allow-downgrade] [--retry RECORD] [--sensors FILE]\n"
+    "           [ADDRESS...]\n"
+    "  corvalen --inspect DIR [--config FILE] [--trusted-keys FILE]\n"
     "  corvalen --help | --version\n"
     "\n"
     "Upgrades the sensors at the given IPv4 addresses (port 50661) with the package in DIR,\n"
@@ -57,13 +59,20 @@ const char *const usage =
     "  --inspect DIR      print the package as the upgrade sees it; dial nothing\n"
     "  --config FILE      the settings file naming the package files (default: config in\n"
     "                     the working directory)\n"
+    "  --trusted-keys FILE  minisign public keys a package must be signed by (default:\n"
+    "                     trusted_keys in the working directory, if it is there): its\n"
+    "                     manifest.minisig must verify with one of them, and its manifest\n"
+    "                     must match it, before any sensor is dialled\n"
     "  --jobs N           stream images to up to N sensors at a time (default 8); with\n"
     "                     --check, check up to N sensors at a time (default 32)\n"
     "  --record FILE      append one JSON line per sensor as it ends, its keys in this order:\n"
     "                     address, old_version, new_version, verified_version (null without\n"
     "                     --verify), result, message (as the window shows it), detail (what\n"
     "                     it is about: a path and the system's reason, or null), files (each:\n"
-    "                     name, bytes, sha256, seconds streaming), started, seconds\n"
+    "                     name, bytes, sha256, seconds streaming), started, seconds,\n"
+    "                     package (the SHA-256 of its manifest, or of the manifest it would\n"
+    "                     have; null without one), signed_by (the trusted key ID, or null),\n"
+    "                     tool (this tool's version)\n"
     "  --allow-downgrade  also send the package to sensors with a newer version\n"
     "  --reinstall        also send it to sensors that already have its version\n"
     "  --verify SECONDS   after \"shutdown\", wait up to SECONDS for the sensor to restart and\n"
@@ -254,6 +263,7 @@ options_result parse_fleet_options(const QStringList &arguments)
                        {"check", ""},
                        {"inspect", "", "DIR"},
                        {"config", "", "FILE", join_path(QDir::currentPath(), "config")},
+                       {"trusted-keys", "", "FILE"},
                        {"jobs", "", "N"},
                        {"record", "", "FILE"},
                        {"allow-downgrade", ""},
@@ -273,6 +283,7 @@ options_result parse_fleet_options(const QStringList &arguments)
             return options_result::failed("error: --" + name + " given twice");
     fleet_options options;
     options.config = parser.value("config");
+    options.trusted_keys = parser.value("trusted-keys");
     if (parser.isSet("help") || parser.isSet("version")) {
         options.what = parser.isSet("help") ? fleet_options::help : fleet_options::version;
         return options_result::ok(options);

@@ -11,8 +11,9 @@
 struct fleet_options {
     enum action { upgrade, check, inspect, help, version };
     action what = upgrade;
-    QString package_dir; // with check: empty when the sensors are checked against no package
-    QString config;      // the settings file
+    QString package_dir;  // with check: empty when the sensors are checked against no package
+    QString config;       // the settings file
+    QString trusted_keys; // the trust store; empty: the working directory's, if there is one
     int jobs = 8;
     QString record; // empty: no record
     bool allow_downgrade = false;

@@ -46,6 +46,11 @@ QByteArray ordered_object(const json_members &members)
     return '{' + texts.join(',') + '}';
 }
 
+QJsonValue text_or_null(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : text;
+}
+
 QByteArray file_object(const sent_file &file)
 {
     return ordered_object({{"name", json_text(file.name)},
@@ -120,7 +125,7 @@ QString prefixed_lines(const QString &sensor, const QString &text)
     return lines.join('\n');
 }
 
-QByteArray record_line(const sensor_record &record)
+QByteArray record_line(const sensor_record &record, const package_stamp &stamp)
 {
     QByteArrayList files;
     for (const sent_file &file : record.files)
@@ -137,7 +142,10 @@ QByteArray record_line(const sensor_record &record)
                            {"detail", json_text(detail)},
                            {"files", '[' + files.join(',') + ']'},
                            {"started", json_text(record.started.toString(Qt::ISODate))},
-                           {"seconds", json_text(record.seconds)}});
+                           {"seconds", json_text(record.seconds)},
+                           {"package", json_text(text_or_null(stamp.package))},
+                           {"signed_by", json_text(text_or_null(stamp.signed_by))},
+                           {"tool", json_text(CORVALEN_VERSION)}});
 }
 
 QString summary_table(const QVector<sensor_record> &records)
@@ -245,7 +253,7 @@ void fleet_report::finished(const sensor_record &record)
     write_error_line(result_line(record));
     if (!record_file.isOpen() || lost)
         return;
-    if (!write_record(record_line(record) + "\n")) {
+    if (!write_record(record_line(record, stamp) + "\n")) {
         lost = true;
         write_error_line(record_failure());
     }

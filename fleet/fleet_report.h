@@ -19,10 +19,17 @@ class QThreadPool;
 // Every line of text prefixed with the sensor's address; text itself when there is no sensor.
 QString prefixed_lines(const QString &sensor, const QString &text);
 
+// What every record line of a run says of its package, so that a rollout can be traced to the
+// exact package and signer.
+struct package_stamp {
+    QString package;   // the package's identity in hex; empty without a package
+    QString signed_by; // the trusted key that signed it; empty when none did
+};
+
 // One record line, without the line end: a JSON object whose keys come in the order address,
-// old_version, new_version, result, message, detail, files, started, seconds; each file's in
-// the order name, bytes, sha256, seconds.
-QByteArray record_line(const sensor_record &record);
+// old_version, new_version, verified_version, result, message, detail, files, started, seconds,
+// package, signed_by, tool; each file's in the order name, bytes, sha256, seconds.
+QByteArray record_line(const sensor_record &record, const package_stamp &stamp);
 
 // The end-of-run table: address, old and new version, result, seconds, and the MB/s of the
 // images over the time they took to stream, a row for each sensor; then a line counting each
@@ -46,6 +53,7 @@ read_result<QVector<listed_address>> sensors_to_retry(const QStringList &paths);
 class fleet_report
 {
 public:
+    explicit fleet_report(const package_stamp &stamp = {}) : stamp(stamp) {}
     // Appends to the record file at path, starting on a line of its own; the failure's line
     // when it cannot be written, else empty.
     QString open_record(const QString &path);
@@ -66,6 +74,7 @@ private:
     bool write_record(const QByteArray &bytes);
     QString record_failure() const;
 
+    const package_stamp stamp;
     QMutex mutex;
     QFile record_file;
     QVector<sensor_record> records;

@@ -7,6 +7,8 @@
 #include <QtDebug>
 #include <climits>
 
+#include "cipher/crypt_file.h"
+
 QString bare_name(const QString &path)
 {
     return path.split(QDir::separator()).last();
@@ -38,15 +40,22 @@ read_result<int> image_length(const QString &path, const QString &package_dir, q
     if (!padding)
         return padding;
     // The announced length must describe bytes the decrypted file really holds: a bad
-    // companion or a file changed since it was listed stops here, before the sensor is told
-    // anything.
-    const int count = *padding.value;
-    if (count < 0 || count > listed_size)
-        return read_result<int>::failed("error: invalid padding count " + QString::number(count) +
-                                        " for " + name + "!");
+    // companion, a cut file or a file changed since it was listed stops here, before the sensor
+    // is told anything.
     if (actual != listed_size)
         return read_result<int>::failed(changed_message(name));
-    return read_result<int>::ok(int(listed_size - count));
+    switch (check_cipher_file(path.toLocal8Bit().constData(), *padding.value)) {
+    case cipher_file_whole:
+        return read_result<int>::ok(int(listed_size - *padding.value));
+    case cipher_file_unreadable:
+        return read_result<int>::failed("error: file open failed!");
+    case cipher_file_cut:
+        return read_result<int>::failed("error: file " + name + " is cut short!");
+    case cipher_file_bad_padding:
+        break;
+    }
+    return read_result<int>::failed("error: padding of " + name + " does not match " + name +
+                                    "_config!");
 }
 
 QString changed_message(const QString &file_name)

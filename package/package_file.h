@@ -21,8 +21,9 @@ QString companion_path(const QString &package_dir, const QString &file_name);
 read_result<int> read_padding_count(const QString &companion);
 
 // The length of the image a package file holds: its size less the companion's padding count.
-// Refuses a file the download command cannot announce (2 GiB or more), a count that does not
-// fit the file, and a file whose size is no longer listed_size.
+// Refuses a file the download command cannot announce (2 GiB or more), a file whose size is no
+// longer listed_size, a file cut short of whole cipher blocks, and a count that does not agree
+// with the file's last block.
 read_result<int> image_length(const QString &path, const QString &package_dir, qint64 listed_size);
 
 // What a failed open is about: the file's path and the system's reason.

@@ -24,10 +24,15 @@ bool group_permits(const QList<QStringList> &groups, const QString &from, const 
     return false;
 }
 
+read_result<QString> read_update_list_text(const QString &path)
+{
+    return read_package_text(path,
+                             {"error: updatelist open failed!", "error: open file config failed"});
+}
+
 read_result<QList<QStringList>> read_update_list_file(const QString &path)
 {
-    const auto text = read_package_text(
-        path, {"error: updatelist open failed!", "error: open file config failed"});
+    const auto text = read_update_list_text(path);
     if (!text)
         return read_result<QList<QStringList>>::failed(text.failure);
     return read_result<QList<QStringList>>::ok(parse_update_list(*text.value));

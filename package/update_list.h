@@ -17,4 +17,7 @@ bool group_permits(const QList<QStringList> &groups, const QString &from, const 
 // Reads the package's encrypted "updatelist" (its "_config" companion must open too).
 read_result<QList<QStringList>> read_update_list_file(const QString &path);
 
+// The same file's decrypted text.
+read_result<QString> read_update_list_text(const QString &path);
+
 #endif

@@ -10,6 +10,7 @@
 #include "device/link_reset.h"
 #include "device/send_queue.h"
 #include "device/tcp_device.h"
+#include "package/package_check.h"
 #include "package/package_file.h"
 #include "upgrade/image_writer.h"
 
@@ -178,6 +179,15 @@ upgrade_outcome interrupted(tcp_device &device)
 }
 
 } // namespace
+
+upgrade_plan plan_of(const checked_package &package)
+{
+    upgrade_plan plan;
+    plan.package_dir = package.dir;
+    for (const checked_file &file : package.files)
+        plan.files.append({file.path, file.size, file.format, file.sha256, file.piece_sha256});
+    return plan;
+}
 
 void package_change::found(const QString &message, const QString &detail)
 {

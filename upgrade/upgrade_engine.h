@@ -8,6 +8,7 @@
 #include <memory>
 
 class tcp_device;
+struct checked_package;
 
 // One package file as the run sends it.
 struct plan_file {
@@ -44,6 +45,9 @@ struct upgrade_plan {
     QString package_dir;
     std::shared_ptr<package_change> change = std::make_shared<package_change>();
 };
+
+// What a run sends of a checked package: each piece only while it hashes as it did then.
+upgrade_plan plan_of(const checked_package &package);
 
 // One image the sensor acknowledged.
 struct sent_file {

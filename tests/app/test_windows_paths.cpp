@@ -19,6 +19,8 @@ private slots:
     void cleanupTestCase();
     void companion_and_image_paths();
     void console_shows_the_session();
+    void signed_package_data();
+    void signed_package();
 
 private:
     const QString root = "C:/pkg";
@@ -108,6 +110,42 @@ void test_windows_paths::console_shows_the_session()
                                                bytes.size(), shown, 255);
         QCOMPARE(QString::fromWCharArray(shown, length), session);
     }
+}
+
+void test_windows_paths::signed_package_data()
+{
+    QTest::addColumn<QByteArray>("comment"); // the trusted comment the signature file then holds
+    QTest::addColumn<QString>("message");
+    QTest::newRow("good") << QByteArray("test key of the upgrade tool's tests, not a release key")
+                          << QString();
+    QTest::newRow("bad") << QByteArray("a release key")
+                         << "error: package is not signed by a trusted key";
+}
+
+// libgcrypt as linked into the program. minisign does not run here: tests/app/signed holds a
+// test key pair's public key and its signature of this package's manifest, made once with
+// minisign -G -W and minisign -S -t; the secret key was not kept.
+void test_windows_paths::signed_package()
+{
+    QFETCH(QByteArray, comment);
+    upgrade_fixture f;
+    QVERIFY(
+        f.write_package({{{"app.bin", 1, QByteArray(3000, 'w')}}, "c2.0.8", "{c2.0.7,c2.0.8};"}));
+    const QDir kept(QCoreApplication::applicationDirPath() + "/signed");
+    QVERIFY(QFile::copy(kept.filePath("trusted_keys"), "trusted_keys"));
+    QFile signature(kept.filePath("manifest.minisig"));
+    QVERIFY(signature.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = signature.readAll().split('\n');
+    lines[2] = "trusted comment: " + comment;
+    QFile copy(QDir(f.package).filePath("manifest.minisig"));
+    QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(lines.join('\n')) > 0);
+    copy.close();
+    QVERIFY(f.start_sensor({}));
+    f.connect_to("127.0.0.1");
+    f.press_upgrade();
+    QFETCH(QString, message);
+    QCOMPARE(f.catcher.texts, message.isEmpty() ? QStringList() : QStringList(message));
+    QCOMPARE(f.sensor->images().size(), message.isEmpty() ? 1 : 0);
 }
 
 QTEST_MAIN(test_windows_paths)

@@ -13,6 +13,7 @@
 #endif
 
 #include "fleet/address_range.h"
+#include "minisign_keys.h"
 #include "package_maker.h"
 #include "scoped_workdir.h"
 #include "simulated_sensor.h"
@@ -253,7 +254,8 @@ struct fleet_site {
                 QRegularExpression("\"(\\w+)\":").globalMatch(QString::fromUtf8(text));
             while (keys_found.hasNext())
                 found << keys_found.next().captured(1);
-            QCOMPARE(found, keys + QStringList({"started", "seconds"}));
+            QCOMPARE(found,
+                     keys + QStringList({"started", "seconds", "package", "signed_by", "tool"}));
             const QString rate = QString::number(seconds > 0 ? bytes / seconds / 1e6 : 0, 'f', 2);
             const QRegularExpression row("^" + line["address"].toString() + " .* " + rate + "$");
             QVERIFY2(summary.indexOf(row) >= 0, qPrintable(rate + "\n" + summary.join('\n')));
@@ -327,6 +329,8 @@ private slots:
 #endif
     void refused_before_dialling_data();
     void refused_before_dialling();
+    void signed_packages_data();
+    void signed_packages();
     void dials_each_sensor_named_once_data();
     void dials_each_sensor_named_once();
     void package_changes_while_sending_data();
@@ -651,8 +655,21 @@ void test_fleet::refused_before_dialling_data()
     const QString long_name = QString(36, 'n') + ".bin";
     QTest::newRow("missing image")
         << package_edits{{"app.bin", {}}} << QStringList() << "error: file open failed! (";
-    QTest::newRow("image cut mid-block")
-        << package_edits{{"app.bin", "1234567"}} << QStringList() << "";
+    QTest::newRow("image cut mid-block") << package_edits{{"app.bin", "1234567"}} << QStringList()
+                                         << "error: file app.bin is cut short!";
+    QTest::newRow("manifest mismatch")
+        << package_edits{{"params.txt", encrypt_package_bytes("p=2\n")}} << QStringList()
+        << "error: package does not match its manifest: params.txt";
+    // The working directory's trust store, which any key makes one.
+    const QByteArray key = ("Ed" + QByteArray(40, 'k')).toBase64();
+    QTest::newRow("unsigned under a trust store")
+        << package_edits{{"../trusted_keys", key}} << QStringList()
+        << "error: package is not signed by a trusted key (no manifest.minisig)";
+    QTest::newRow("checked unsigned under a trust store")
+        << package_edits{{"../trusted_keys", key}} << QStringList{"--check"}
+        << "error: package is not signed by a trusted key";
+    QTest::newRow("no such trust store") << package_edits() << QStringList{"--trusted-keys", "none"}
+                                         << "error: cannot read trusted keys none!";
     QTest::newRow("missing padding count")
         << package_edits{{"app.bin_config", {}}} << QStringList() << "";
     QTest::newRow("padding count not a number")
@@ -712,6 +729,66 @@ void test_fleet::refused_before_dialling()
     }
     for (const auto &sensor : fleet.sensors)
         QVERIFY(!sensor->wait_until([&] { return sensor->connections() > 0; }, 300));
+}
+
+void test_fleet::signed_packages_data()
+{
+    QTest::addColumn<bool>("signed_package");
+    QTest::addColumn<bool>("trust_store"); // two keys, the package's the second
+    QTest::addColumn<bool>("manifest");
+    QTest::addColumn<QString>("said"); // on standard error; %1: the key ID
+    QTest::addColumn<QString>("inspected");
+    QTest::newRow("trusted") << true << true << true << ""
+                             << "signature by key %1, trusted\ntrusted comment release c2.0.8\n";
+    QTest::newRow("signed, no trusted keys")
+        << true << false << true << "note: package signed by key %1, no trusted keys given"
+        << "signature by key %1, not verified: no trusted keys given\ntrusted comment release "
+           "c2.0.8\n";
+    QTest::newRow("unsigned") << false << false << true << "note: package not signed"
+                              << "signature none\n";
+    QTest::newRow("without a manifest") << false << false << false << "note: package not signed"
+                                        << "signature none\n";
+}
+
+// Each record line names the package (its manifest's SHA-256, or that of the manifest it would
+// have), the trusted key that signed it, and the tool.
+void test_fleet::signed_packages()
+{
+    QFETCH(bool, signed_package);
+    QFETCH(bool, trust_store);
+    QFETCH(bool, manifest);
+    fleet_site fleet;
+    QVERIFY(fleet.start({{"c2.0.7", fault::none, "", ""}}));
+    const minisign_keys old_key(fleet.workdir.path(), "old"), key(fleet.workdir.path(), "key");
+    if (!key.made() || !old_key.made())
+        QSKIP("minisign is not installed");
+    const QString id = key.public_key().split('\n').first().split(' ').last();
+    QFile manifest_file(fleet.path("pkg/manifest"));
+    QVERIFY(manifest_file.open(QIODevice::ReadOnly));
+    const QByteArray manifest_text = manifest_file.readAll();
+    QVERIFY(!signed_package || key.sign(manifest_file.fileName(), "release c2.0.8"));
+    QVERIFY(manifest || manifest_file.remove());
+    QFile store(fleet.path("trusted_keys"));
+    QVERIFY(!trust_store || (store.open(QIODevice::WriteOnly) &&
+                             store.write(old_key.public_key() + key.public_key()) > 0));
+    store.close();
+    fleet.launch({});
+    QCOMPARE(fleet.finish(), 0);
+    QFETCH(QString, said);
+    const QString output = fleet.output();
+    QVERIFY2(output.contains(said.arg(id)) && output.contains("note:") == !trust_store,
+             qPrintable(output));
+    const QJsonObject line = fleet.record().value(0);
+    QCOMPARE(QStringList({line["package"].toString(), line["signed_by"].toString(),
+                          line["tool"].toString(), line["result"].toString()}),
+             QStringList({sha256_hex(manifest_text), trust_store ? id : "", "1.0", "upgraded"}));
+    QCOMPARE(line["signed_by"].isNull(), !trust_store);
+    fleet.launch_with({"--inspect", fleet.path("pkg"), "--config", fleet.path("config")});
+    QCOMPARE(fleet.finish(), 0);
+    QFETCH(QString, inspected);
+    QVERIFY2(fleet.output().contains("\nsha256 " + sha256_hex(manifest_text) + "\n" +
+                                     inspected.arg(id) + "version c2.0.8\n"),
+             qPrintable(fleet.output()));
 }
 
 void test_fleet::dials_each_sensor_named_once_data()

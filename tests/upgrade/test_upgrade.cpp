@@ -7,6 +7,7 @@
 #include <map>
 
 #include "app/progress_delegate.h"
+#include "minisign_keys.h"
 #include "package_maker.h"
 #include "upgrade/image_writer.h"
 #include "upgrade_fixture.h"
@@ -21,6 +22,20 @@ struct two_sensors_case {
     QStringList dialled;
 };
 Q_DECLARE_METATYPE(two_sensors_case)
+
+// The package in the working directory's "pkg" as an operator may meet it at "Upgrade".
+struct package_at_press {
+    QString cut_before_pick;  // a file cut by 5 bytes before the directory is typed
+    QByteArray padding;       // image1.bin's padding count, written before the pick
+    QString grown_after_pick; // a file grown by a block after the pick
+    bool rewritten = false;   // image1.bin's bytes change when image0.bin is announced
+    QString signed_by;        // the key that signs the manifest: "key", "other" or none
+    bool trust_store = false; // "key" trusted in the working directory
+    bool manifest = true;
+    QString message;
+    int sent; // images received whole
+};
+Q_DECLARE_METATYPE(package_at_press)
 
 namespace
 {
@@ -154,6 +169,8 @@ private slots:
     void console_lines_of_a_run_data();
     void console_lines_of_a_run();
     void empty_file_list_goes_to_shutdown();
+    void package_checked_at_the_press_data();
+    void package_checked_at_the_press();
     void upgrades_the_sensor_it_names_data();
     void upgrades_the_sensor_it_names();
     void input_mid_run();
@@ -184,9 +201,9 @@ void test_upgrade::runs_data()
         QTest::newRow(name) << log << version << update_list << fault << answer << message
                             << finished;
     };
-    // Faults met after the first file: it is finished, the second is not downloaded.
+    // Faults of the second file: the package check at the press refuses it before any frame.
     auto file_fault = [&](const char *name, const QString &fault, const QString &message) {
-        row(name, log, "c2.0.8", "{c2.0.7,c2.0.8};", fault, ok, message, 1);
+        row(name, log, "c2.0.8", "{c2.0.7,c2.0.8};", fault, ok, message, 0);
     };
     const QString question =
         "Upgrade from high version(c2.0.7)to low version(c2.0.5)\r\nAre you sure?";
@@ -205,10 +222,8 @@ void test_upgrade::runs_data()
     row("downgrade confirmed", log, "c2.0.5", "{c2.0.5,c2.0.7};", "", ok, question, 3);
     file_fault("missing companion", "no companion", "error: open file config failed");
     file_fault("missing package file", "no file", "error: file open failed!");
-    file_fault("padding count beyond size", "padding 99999",
-               "error: invalid padding count 99999 for image1.bin!");
     file_fault("negative padding count", "padding -5",
-               "error: invalid padding count -5 for image1.bin!");
+               "error: padding of image1.bin does not match image1.bin_config!");
     file_fault("file grew since listed", "grown",
                "error: file image1.bin changed since it was listed!");
     // Sparse: a length the download command cannot carry, whatever the padding count says.
@@ -302,14 +317,15 @@ void test_upgrade::console_lines_of_a_run_data()
                               "upgrade \"<dir>/pkg/app.bin\""};
     const QStringList ready = QStringList({settings, version_read}) + picked;
     const QString new_version = "version new \"c2.0.8\"";
+    const QString note = "note: package not signed";
     QTest::newRow("whole run") << sensor_config() << QByteArray("c2.0.8")
-                               << ready + QStringList({new_version, upgrade}) + sent +
+                               << ready + QStringList({new_version, upgrade, note}) + sent +
                                       QStringList({"\t--ok", "upgrade finished, Lidar power off",
                                                    "don't pull the power plug up until "
                                                    "indicator runout, please!!!"});
     QTest::newRow("image refused")
         << refusing << QByteArray("c2.0.8")
-        << ready + QStringList({new_version, upgrade}) + sent + QStringList({"ack 1 size 4"});
+        << ready + QStringList({new_version, upgrade, note}) + sent + QStringList({"ack 1 size 4"});
     QTest::newRow("sensor without version")
         << no_version << QByteArray("c2.0.8")
         << QStringList({settings, "not found version"}) + picked + QStringList({new_version});
@@ -347,6 +363,99 @@ void test_upgrade::empty_file_list_goes_to_shutdown()
     // Pressing again runs the gate with the unchanged sensor version.
     f.press_upgrade();
     QCOMPARE(f.upgrade_commands(), QList<QByteArray>({"shutdown", "shutdown"}));
+}
+
+void test_upgrade::package_checked_at_the_press_data()
+{
+    QTest::addColumn<package_at_press>("c");
+    const QString changed = "error: file image1.bin changed since it was listed!";
+    const QString not_trusted = "error: package is not signed by a trusted key";
+    QTest::newRow("cut short") << package_at_press{
+        "image1.bin", {}, {}, false, {}, false, true, "error: file image1.bin is cut short!", 0};
+    QTest::newRow("padding disagrees")
+        << package_at_press{{},
+                            "3\n",
+                            {},
+                            false,
+                            {},
+                            false,
+                            true,
+                            "error: padding of image1.bin does not match "
+                            "image1.bin_config!",
+                            0};
+    QTest::newRow("grown after the pick")
+        << package_at_press{{}, {}, "image1.bin", false, {}, false, true, changed, 0};
+    QTest::newRow("rewritten during the run")
+        << package_at_press{{}, {}, {}, true, {}, false, true, changed, 1};
+    QTest::newRow("unsigned under a trust store")
+        << package_at_press{{}, {}, {}, false, {}, true, true, not_trusted, 0};
+    QTest::newRow("signed by another key")
+        << package_at_press{{}, {}, {}, false, "other", true, true, not_trusted, 0};
+    QTest::newRow("signed by the trusted key")
+        << package_at_press{{}, {}, {}, false, "key", true, true, {}, 3};
+    QTest::newRow("no manifest, no trust store")
+        << package_at_press{{}, {}, {}, false, {}, false, false, {}, 3};
+}
+
+// Typed, connected and pressed as an operator does: the package is checked whole at the press,
+// the window painting meanwhile, and a refused package sends nothing; the run sends only what
+// the check hashed.
+void test_upgrade::package_checked_at_the_press()
+{
+    QFETCH(package_at_press, c);
+    upgrade_fixture f;
+    const package_contents contents = upgrade_fixture::three_files();
+    QVERIFY(f.write_package(contents));
+    const QDir pkg(f.package);
+    if (!c.signed_by.isEmpty() || c.trust_store) {
+        const minisign_keys key(f.workdir.path(), "key"), other(f.workdir.path(), "other");
+        if (!key.made() || !other.made())
+            QSKIP("minisign is not installed");
+        QVERIFY(c.signed_by.isEmpty() ||
+                (c.signed_by == "key" ? key : other).sign(pkg.filePath("manifest")));
+        write_file("trusted_keys", key.public_key(), QIODevice::WriteOnly);
+    }
+    if (!c.manifest)
+        QVERIFY(QFile::remove(pkg.filePath("manifest")));
+    if (!c.cut_before_pick.isEmpty())
+        QVERIFY(QFile::resize(pkg.filePath(c.cut_before_pick),
+                              QFileInfo(pkg.filePath(c.cut_before_pick)).size() - 5));
+    if (!c.padding.isEmpty())
+        write_file(pkg.filePath("image1.bin_config"), c.padding, QIODevice::WriteOnly);
+    sensor_config config;
+    const QString second = pkg.filePath("image1.bin");
+    if (c.rewritten)
+        config.on_download = [&](const QString &name) {
+            if (name == "image0.bin")
+                write_file(second, encrypt_package_bytes(QByteArray(2048, 'x')),
+                           QIODevice::WriteOnly);
+        };
+    QVERIFY(f.start_sensor(config));
+    f.dialog = std::make_unique<Dialog>();
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    QTest::keyClicks(f.widget<QLineEdit>("lineEdit_input_directry"), f.package);
+    f.widget<QLineEdit>("lineEdit_ip")->clear();
+    QTest::keyClicks(f.widget<QLineEdit>("lineEdit_ip"), "127.0.0.1");
+    QTest::mouseClick(f.widget<QPushButton>("pushButton_connect"), Qt::LeftButton);
+    QCOMPARE(f.widget<QLineEdit>("lineEdit_new_version")->text(), QString("c2.0.8"));
+    f.catcher.texts.clear();
+    if (!c.grown_after_pick.isEmpty())
+        write_file(pkg.filePath(c.grown_after_pick), QByteArray(16, 'g'), QIODevice::Append);
+    QSet<QString> titles;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] { titles << f.dialog->windowTitle(); });
+    watch.start(0);
+    QTest::mouseClick(f.widget<QPushButton>("pushButton_startupgrade"), Qt::LeftButton);
+    watch.stop();
+    f.settle();
+    QCOMPARE(f.catcher.texts, c.message.isEmpty() ? QStringList() : QStringList(c.message));
+    QVERIFY(titles.contains("checking package \u00b7 Corvalen upgrade tool"));
+    const QList<received_image> images = f.sensor->images();
+    for (int i = 0; i < images.size(); ++i)
+        QVERIFY(images[i].data == (i < c.sent ? contents.files[i].content : QByteArray()));
+    QCOMPARE(images.size(), c.sent + c.rewritten);
+    QCOMPARE(f.upgrade_commands().contains("shutdown"), c.sent == 3);
 }
 
 void test_upgrade::upgrades_the_sensor_it_names_data()

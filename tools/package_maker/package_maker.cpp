@@ -6,6 +6,8 @@
 #include <QStringList>
 
 #include "cipher/aes.h"
+#include "cipher/crypt_file.h"
+#include "package/manifest.h"
 
 namespace
 {
@@ -31,10 +33,32 @@ bool write_encrypted(const QString &path, const QByteArray &plain, QString *erro
 
 QStringList package_file_names(const package_contents &contents)
 {
-    QStringList names = {"updatelist", "version"};
+    QStringList names = {"updatelist", "version", "manifest"};
     for (const package_file &file : contents.files)
         names << file.name;
     return names;
+}
+
+void quiet(const char *) {}
+
+// The check that derives the manifest decrypts every file: not a line of that is the maker's.
+read_result<checked_package> checked_quietly(const QString &dir, const QVector<listed_file> &files)
+{
+    check_rules rules;
+    rules.mode = check_rules::new_manifest;
+    const crypt_line_output before = crypt_set_output(quiet);
+    const read_result<checked_package> package = check_package(dir, files, rules);
+    crypt_set_output(before);
+    return package;
+}
+
+bool remove_file(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.exists() || file.remove())
+        return true;
+    *error = "cannot remove " + path + ": " + file.errorString();
+    return false;
 }
 
 } // namespace
@@ -87,12 +111,30 @@ bool make_package(const QString &dir, const package_contents &contents, const QS
         return false;
     }
     QByteArray settings;
+    QVector<listed_file> listed;
     for (const package_file &file : contents.files) {
         if (!write_encrypted(package.filePath(file.name), file.content, error))
             return false;
         settings += file.name.toLocal8Bit() + ' ' + QByteArray::number(file.format) + '\n';
+        listed.append({file.name, file.format, -1});
     }
     return write_encrypted(package.filePath("updatelist"), contents.update_list, error) &&
            write_encrypted(package.filePath("version"), contents.version, error) &&
+           write_manifest(dir, listed, error) &&
            (config_path.isEmpty() || write_file(config_path, settings, error));
+}
+
+bool write_manifest(const QString &dir, const QVector<listed_file> &files, QString *error)
+{
+    const read_result<checked_package> package = checked_quietly(dir, files);
+    if (!package) {
+        *error = package.failure;
+        return false;
+    }
+    const QByteArray text = manifest_text(*package.value);
+    const QString path = QDir(dir).filePath("manifest");
+    QFile old(path);
+    if (old.open(QIODevice::ReadOnly) && old.readAll() == text)
+        return true;
+    return write_file(path, text, error) && remove_file(path + ".minisig", error);
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVector>
 
+#include "package/package_check.h"
+
 // One image of a package: its file name, the format code the sensor gets,
 // and its plain bytes.
 struct package_file {
@@ -28,11 +30,16 @@ QByteArray encrypt_package_bytes(const QByteArray &plain);
 
 // Writes the package into dir (created if missing): each image enciphered and
 // its "<name>_config" companion holding the padding count, then "updatelist"
-// and "version" with their companions. If config_path is not empty, also
-// writes the settings file naming the images there. An existing package is
-// only replaced when overwrite is set; an image name with a blank is refused.
-// On failure returns false with a reason.
+// and "version" with their companions, and its manifest. If config_path is not
+// empty, also writes the settings file naming the images there. An existing
+// package is only replaced when overwrite is set; an image name with a blank is
+// refused. On failure returns false with a reason.
 bool make_package(const QString &dir, const package_contents &contents, const QString &config_path,
                   bool overwrite, QString *error);
+
+// Writes the manifest of the package in dir, whose files the settings entries name, as the
+// tool reads the package; a signature of another manifest is removed. On failure returns false
+// with a reason.
+bool write_manifest(const QString &dir, const QVector<listed_file> &files, QString *error);
 
 #endif

@@ -1,5 +1,6 @@
 // What the product's tests take from the package maker: a package that decrypts back to
-// its images, with the padding count in each companion and the settings file naming them.
+// its images, with the padding count in each companion, its manifest and the settings file
+// naming them.
 #include <QtTest>
 #include <cstdlib>
 
@@ -42,6 +43,16 @@ void test_package_maker::package_decrypts_to_its_images()
     QFile settings(config);
     QVERIFY(settings.open(QIODevice::ReadOnly));
     QCOMPARE(settings.readAll(), QByteArray("image.bin 5\n"));
+
+    // The manifest lists the image; written anew for other files, it drops the old signature.
+    QFile manifest(QDir(package).filePath("manifest"));
+    QVERIFY(manifest.open(QIODevice::ReadOnly));
+    QVERIFY(manifest.readAll().contains("\nfile image.bin 5 32 15 17 "));
+    QFile signature(manifest.fileName() + ".minisig");
+    QVERIFY(signature.open(QIODevice::WriteOnly));
+    signature.close();
+    QVERIFY(write_manifest(package, {{"image.bin", 5, -1}}, &error) && signature.exists());
+    QVERIFY(write_manifest(package, {{"image.bin", 6, -1}}, &error) && !signature.exists());
 }
 
 QTEST_GUILESS_MAIN(test_package_maker)
