@@ -4,12 +4,12 @@
 #include <QKeyEvent>
 #include <QPixmap>
 
+#include "app/file_table.h"
 #include "app/messages.h"
-#include "app/paths.h"
 #include "app/progress_delegate.h"
+#include "base/paths.h"
 #include "device/sensor_connect.h"
 #include "device/tcp_device.h"
-#include "package/file_table.h"
 #include "ui_dialog.h"
 
 Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui_Dialog)

@@ -6,12 +6,12 @@
 #include <QtDebug>
 
 #include "app/dialog.h"
+#include "app/file_table.h"
 #include "app/input_blocker.h"
 #include "app/messages.h"
 #include "app/run_progress.h"
 #include "device/sensor_connect.h"
 #include "device/tcp_device.h"
-#include "package/file_table.h"
 #include "package/package_file.h"
 #include "package/trusted_keys.h"
 #include "ui_dialog.h"

@@ -6,7 +6,7 @@
 #include <QtGlobal>
 #include <cstdio>
 
-#include "app/console.h"
+#include "base/console.h"
 #include "cipher/crypt_file.h"
 #include "device/descriptor_limit.h"
 #include "device/link_wait.h"
@@ -79,6 +79,16 @@ void print_package(const checked_package &package)
     std::fflush(stdout);
 }
 
+// A download command longer than its frame would reach the sensor unpadded.
+QString frame_refusal(const QString &name, int format, int length)
+{
+    const int text = download_text_size(name, format, length);
+    if (text <= command_frame_size)
+        return {};
+    return "error: the download command for " + name + " takes " + QString::number(text) +
+           " bytes, more than its frame's " + QString::number(command_frame_size) + "!";
+}
+
 // Reads and checks the package the options name; the failure's lines when it is broken.
 read_result<checked_package> read_checked_package(const fleet_options &options)
 {
@@ -98,6 +108,7 @@ read_result<checked_package> read_checked_package(const fleet_options &options)
     }
     check_rules rules;
     rules.mode = check_rules::fleet;
+    rules.announceable = frame_refusal;
     rules.trusted = trusted ? &*trusted->value : nullptr;
     const auto package = check_package(options.package_dir, listed_now(*settings.value), rules);
     qDeleteAll(*settings.value);

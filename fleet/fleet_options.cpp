@@ -9,8 +9,8 @@
 #include <QTextStream>
 #include <utility>
 
-#include "app/console.h"
-#include "app/paths.h"
+#include "base/console.h"
+#include "base/paths.h"
 #include "device/replies.h"
 #include "device/sensor_connect.h"
 #include "fleet/address_range.h"

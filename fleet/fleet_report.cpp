@@ -11,7 +11,7 @@
 #include <QThreadPool>
 #include <algorithm>
 
-#include "app/console.h"
+#include "base/console.h"
 #include "device/replies.h"
 #include "fleet/disk_sync.h"
 #include "fleet/interrupts.h"

@@ -5,7 +5,7 @@
 #include <QtTest>
 #include <windows.h>
 
-#include "app/console.h"
+#include "base/console.h"
 #include "cipher/crypt_file.h"
 #include "stdout_capture.h"
 #include "upgrade_fixture.h"
