@@ -762,7 +762,7 @@ void test_fleet::signed_packages()
     const minisign_keys old_key(fleet.workdir.path(), "old"), key(fleet.workdir.path(), "key");
     if (!key.made() || !old_key.made())
         QSKIP("minisign is not installed");
-    const QString id = key.public_key().split('\n').first().split(' ').last();
+    const QString id = key.key_id();
     QFile manifest_file(fleet.path("pkg/manifest"));
     QVERIFY(manifest_file.open(QIODevice::ReadOnly));
     const QByteArray manifest_text = manifest_file.readAll();

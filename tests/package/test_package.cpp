@@ -195,9 +195,9 @@ void test_package::package_check()
         QVERIFY(
             signer.isEmpty() ||
             (signer == "second" ? second : first).sign(manifest, "release", signer == "legacy"));
-        // As minisign names the key.
+        // As the tool names the key.
         if (said.contains("%1"))
-            said = said.arg(QString(first.public_key().split('\n').first().split(' ').last()));
+            said = said.arg(first.key_id());
     }
     edit();
     const trusted_keys trusted = store_of(store, dir);
