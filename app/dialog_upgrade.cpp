@@ -127,7 +127,8 @@ bool Dialog::confirm_downgrade()
 upgrade_outcome Dialog::run_in_table(const upgrade_plan &plan)
 {
     table_observer observer(ui->tableWidget_filelist, plan);
-    const upgrade_outcome outcome = run_upgrade(*device, plan, observer);
+    // The window never stops a run it started.
+    const upgrade_outcome outcome = run_upgrade(*device, plan, observer, stop_token());
     if (outcome.result != upgrade_outcome::done)
         observer.run_failed();
     return outcome;

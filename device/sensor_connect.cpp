@@ -31,13 +31,14 @@ int within(const QDeadlineTimer &deadline, int ms)
 }
 
 // Reads the log reply and finds the version in it; empty when there is none.
-QString version_in_log(QAbstractSocket &device, const QDeadlineTimer &deadline)
+QString version_in_log(QAbstractSocket &device, const QDeadlineTimer &deadline,
+                       const stop_token &stop)
 {
     const QDeadlineTimer reply_deadline =
         qMin(QDeadlineTimer(reply_deadline_ms, Qt::PreciseTimer), deadline);
     QByteArray buffer;
     while (buffer.size() < log_header_size) {
-        if (!read_more(device, buffer, reply_deadline)) {
+        if (!read_more(device, buffer, reply_deadline, stop)) {
             qDebug() << "no log header" << buffer.size();
             return {};
         }
@@ -50,7 +51,7 @@ QString version_in_log(QAbstractSocket &device, const QDeadlineTimer &deadline)
     buffer.remove(0, log_header_size);
     // One more read even when the payload is already there.
     do {
-        if (!read_more(device, buffer, reply_deadline))
+        if (!read_more(device, buffer, reply_deadline, stop))
             break;
     } while (static_cast<quint32>(buffer.size()) < length);
     // A log cut short by a silent or lost sensor is no answer.
@@ -71,7 +72,8 @@ QString version_in_log(QAbstractSocket &device, const QDeadlineTimer &deadline)
 
 // Whether nothing answered a connection that failed after waiting waited_ms of wait_ms: it was
 // refused, reset or unreachable, or had no answer for the whole connect wait.
-bool unanswered(const QAbstractSocket &device, qint64 waited_ms, int wait_ms)
+bool unanswered(const QAbstractSocket &device, qint64 waited_ms, int wait_ms,
+                const stop_token &stop)
 {
     switch (device.error()) {
     case QAbstractSocket::ConnectionRefusedError:
@@ -79,13 +81,13 @@ bool unanswered(const QAbstractSocket &device, qint64 waited_ms, int wait_ms)
     case QAbstractSocket::NetworkError:
         return true;
     default:
-        return wait_ms == connect_wait_ms && waited_ms >= wait_ms && !waits_stopped();
+        return wait_ms == connect_wait_ms && waited_ms >= wait_ms && !stop.stop_requested();
     }
 }
 
 // Whether the address may be dialled: the failure's message, or empty.
 QString dial_sensor(tcp_device &device, const QString &address, const QDeadlineTimer &deadline,
-                    connect_outcome &outcome)
+                    const stop_token &stop, connect_outcome &outcome)
 {
     if (!is_valid_ipv4_text(address))
         return address_message;
@@ -98,8 +100,8 @@ QString dial_sensor(tcp_device &device, const QString &address, const QDeadlineT
     QElapsedTimer clock;
     clock.start();
     const int wait_ms = within(deadline, connect_wait_ms);
-    if (!wait_for(device, link_event::connected, wait_ms)) {
-        if (unanswered(device, clock.elapsed(), wait_ms))
+    if (!wait_for(device, link_event::connected, wait_ms, stop)) {
+        if (unanswered(device, clock.elapsed(), wait_ms, stop))
             outcome.loss = link_loss::unanswered;
         device.close();
         if (device.error() == QAbstractSocket::SocketResourceError && out_of_descriptors())
@@ -111,11 +113,11 @@ QString dial_sensor(tcp_device &device, const QString &address, const QDeadlineT
 
 // The version in the connected sensor's log; empty, with the messages appended, when none.
 QString query_lidar_version(tcp_device &device, const QDeadlineTimer &deadline,
-                            connect_outcome &outcome)
+                            const stop_token &stop, connect_outcome &outcome)
 {
     const QString failure =
         device_failure(device.send_cmd_readlog(), "error: command send failed!");
-    const QString version = failure.isEmpty() ? version_in_log(device, deadline) : QString();
+    const QString version = failure.isEmpty() ? version_in_log(device, deadline, stop) : QString();
     if (!failure.isEmpty())
         outcome.messages << failure;
     if (device.state() != QAbstractSocket::ConnectedState &&
@@ -154,16 +156,16 @@ QString connect_failure_message(const QString &address)
 }
 
 connect_outcome connect_sensor(tcp_device &device, const QString &address,
-                               const QDeadlineTimer &deadline)
+                               const QDeadlineTimer &deadline, const stop_token &stop)
 {
     connect_outcome outcome;
-    const QString refused = dial_sensor(device, address, deadline, outcome);
+    const QString refused = dial_sensor(device, address, deadline, stop, outcome);
     if (!refused.isEmpty()) {
         outcome.messages << refused;
         return outcome;
     }
     outcome.connected = true;
-    outcome.version = query_lidar_version(device, deadline, outcome);
+    outcome.version = query_lidar_version(device, deadline, stop, outcome);
     if (outcome.version.isEmpty())
         outcome.messages << "error: get Lidar version fail";
     return outcome;

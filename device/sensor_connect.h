@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "device/stop_token.h"
+
 class QAbstractSocket;
 class tcp_device;
 
@@ -38,8 +40,9 @@ QString other_sensor_message(const QAbstractSocket &device, const QString &addre
 
 // Checks the address, dials the sensor's port 50661 and asks for its version; a link up to
 // another sensor is dropped first. A query that finds none closes the link, so no late log
-// byte is read as a later answer. No wait runs past the deadline.
+// byte is read as a later answer. No wait runs past the deadline, nor on once stop fires.
 connect_outcome connect_sensor(tcp_device &device, const QString &address,
-                               const QDeadlineTimer &deadline = QDeadlineTimer::Forever);
+                               const QDeadlineTimer &deadline = QDeadlineTimer::Forever,
+                               const stop_token &stop = {});
 
 #endif

@@ -90,11 +90,16 @@ int download_text_size(const QString &file_name, int format, int data_size)
 
 int tcp_device::recv_ack(int expected_size, int expected_value)
 {
+    return recv_ack(expected_size, expected_value, stop_token());
+}
+
+int tcp_device::recv_ack(int expected_size, int expected_value, const stop_token &stop)
+{
     if (!is_connected(*this))
         return 2;
     // The reply may already be in: the event loop reads while an image drains.
     if (bytesAvailable() == 0)
-        wait_for(*this, link_event::ready_read, reply_wait_ms);
+        wait_for(*this, link_event::ready_read, reply_wait_ms, stop);
     const QByteArray reply = readAll();
     const int value = ack_value(reply);
     if (value == expected_value && reply.size() == expected_size)

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTcpSocket>
 
+#include "device/stop_token.h"
+
 // Every command travels in a frame of this many bytes; a longer text goes unpadded and uncut.
 const int command_frame_size = 50;
 
@@ -28,6 +30,8 @@ public:
     int send_cmd_shutdown();
     int send_cmd_download(const QString &file_name, int format, int data_size);
     int recv_ack(int expected_size, int expected_value);
+    // The same check, whose wait gives up once stop fires.
+    int recv_ack(int expected_size, int expected_value, const stop_token &stop);
     int recv_data(int expected_size, QByteArray &data);
 };
 

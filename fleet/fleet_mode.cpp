@@ -9,7 +9,6 @@
 #include "base/console.h"
 #include "cipher/crypt_file.h"
 #include "device/descriptor_limit.h"
-#include "device/link_wait.h"
 #include "device/tcp_device.h"
 #include "fleet/fleet_options.h"
 #include "fleet/fleet_report.h"
@@ -26,11 +25,6 @@ namespace
 {
 
 fleet_report *report = nullptr;
-
-bool dialling_stopped()
-{
-    return report->dialling_stopped();
-}
 
 // A worker thread is named after the sensor it serves, whose console lines carry the address.
 void sensor_lines(const QString &text)
@@ -137,14 +131,14 @@ int jobs_carried(int jobs, int carried)
 }
 
 bool upgrade_fleet(const fleet_options &options, const checked_package &package,
-                   const fleet_rules &rules, fleet_report &lines)
+                   const fleet_rules &rules, const fleet_stops &stops, fleet_report &lines)
 {
     const upgrade_plan plan = plan_of(package);
     QVector<sensor_task> tasks;
     for (const QString &address : options.addresses)
         tasks.append({address, package.version, package.update_list, plan, options.allow_downgrade,
                       options.reinstall, options.verify_seconds, options.ranged.contains(address)});
-    run_fleet_schedule(tasks, rules, lines);
+    run_fleet_schedule(tasks, rules, stops, lines);
     return lines.summarise();
 }
 
@@ -162,15 +156,18 @@ int run_sensors(const fleet_options &options, const checked_package *package)
     }
     report = &lines;
     count_interrupts();
-    stop_waits_when(links_must_stop);
+    // No further sensor is dialled after an interrupt or a record line lost; the running ones stop
+    // at the second interrupt.
+    const fleet_stops stops{stop_token(dialling_interrupted(), lines.lost_line()),
+                            stop_token(links_interrupted())};
     // Qt registers a socket's types when the first one is made; making it here keeps the
     // workers from racing to do so.
     delete new tcp_device;
     const bool all_good =
         options.what == fleet_options::check
-            ? check_site(options, package, jobs, dialling_stopped, lines)
+            ? check_site(options, package, jobs, stops, lines)
             : upgrade_fleet(options, *package, {jobs, links, options.canary, options.max_failures},
-                            lines);
+                            stops, lines);
     report = nullptr;
     interrupts_handled();
     return all_good ? 0 : 1;

@@ -235,11 +235,6 @@ QString fleet_report::record_failure() const
     return "error: cannot write record " + record_file.fileName() + ": " + reason;
 }
 
-bool fleet_report::dialling_stopped() const
-{
-    return interrupts_so_far() >= 1 || lost;
-}
-
 void fleet_report::line(const QString &text)
 {
     const QMutexLocker lock(&mutex);

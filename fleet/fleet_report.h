@@ -59,9 +59,9 @@ public:
     QString open_record(const QString &path);
     void line(const QString &text);
     void finished(const sensor_record &record);
-    // Whether no further sensor may be dialled: after one interrupt, or once a line could not
-    // be written (the failure has been shown and the record takes no more lines).
-    bool dialling_stopped() const;
+    // Set once a line could not be written (the failure has been shown and the record takes no
+    // more lines): no further sensor may be dialled.
+    const std::atomic<bool> &lost_line() const { return lost; }
     // Waits for the pool's sensors to end. At the operator's first interrupt says what it
     // stops and what finishing names ("2 streaming"; empty: nothing runs that will finish); at
     // the second, that the running sensors stop.

@@ -41,7 +41,6 @@ public:
                         .arg(total > 0 ? 100 * taken / total : 100)
                         .arg(taken / seconds / 1e6, 0, 'f', 2));
     }
-    bool interrupted() override { return links_must_stop(); }
 
 private:
     const sensor_task &task;
@@ -62,8 +61,10 @@ struct stop_reason {
 class fleet_schedule
 {
 public:
-    fleet_schedule(const fleet_rules &rules, int sensors, fleet_report &report)
-        : rules(rules), report(report), turns(new QWaitCondition[size_t(sensors)]), sensors(sensors)
+    fleet_schedule(const fleet_rules &rules, const fleet_stops &stops, int sensors,
+                   fleet_report &report)
+        : rules(rules), stops(stops), report(report), turns(new QWaitCondition[size_t(sensors)]),
+          sensors(sensors)
     {
     }
 
@@ -76,11 +77,11 @@ public:
         }
         QThread::currentThread()->setObjectName(task.address);
         progress_lines progress(task, report);
-        sensor_run run(task);
+        sensor_run run(task, stops.links);
         if (run.open()) {
             upgrade(index, task, run, progress);
         } else {
-            const sensor_record record = run.finish(progress);
+            const sensor_record record = run.finish();
             run.hang_up();
             pass_turn(index, record);
         }
@@ -118,7 +119,7 @@ private:
         const bool verifies = streams && task.verify_seconds > 0;
         if (verifies)
             free_slot(true);
-        const sensor_record record = run.finish(progress);
+        const sensor_record record = run.finish();
         report.finished(record);
         count(index, record, verifies);
         if (streams && !verifies)
@@ -135,7 +136,7 @@ private:
     stop_reason locked_reason(const sensor_task &task) const
     {
         // After an interrupt, or once the record cannot keep what happens, no sensor is dialled.
-        if (report.dialling_stopped())
+        if (stops.dialling.stop_requested())
             return {true, sensor_record::interrupted, {}};
         // The package is no longer the one checked: nothing more of it is sent anywhere.
         if (task.plan.change->known())
@@ -213,6 +214,7 @@ private:
     }
 
     const fleet_rules &rules;
+    const fleet_stops &stops;
     fleet_report &report;
     QMutex mutex;
     QWaitCondition slot_freed; // or a result counted: for the sensor whose turn it is
@@ -244,9 +246,9 @@ private:
 } // namespace
 
 void run_fleet_schedule(const QVector<sensor_task> &tasks, const fleet_rules &rules,
-                        fleet_report &report)
+                        const fleet_stops &stops, fleet_report &report)
 {
-    fleet_schedule schedule(rules, tasks.size(), report);
+    fleet_schedule schedule(rules, stops, tasks.size(), report);
     const auto finishing = [&schedule] { return schedule.finishing(); };
     QThreadPool pool;
     pool.setMaxThreadCount(rules.links);

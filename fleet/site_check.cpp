@@ -12,24 +12,24 @@ namespace
 class check_job : public QRunnable
 {
 public:
-    check_job(const sensor_task &task, bool (*stopped)(), fleet_report &report)
-        : task(task), stopped(stopped), report(report)
+    check_job(const sensor_task &task, const fleet_stops &stops, fleet_report &report)
+        : task(task), stops(stops), report(report)
     {
     }
     void run() override
     {
-        if (stopped()) {
+        if (stops.dialling.stop_requested()) {
             report.finished(unstarted_record(task, sensor_record::interrupted));
             return;
         }
         QThread::currentThread()->setObjectName(task.address);
-        report.finished(check_sensor(task));
+        report.finished(check_sensor(task, stops.links));
         QThread::currentThread()->setObjectName(QString());
     }
 
 private:
     const sensor_task task;
-    bool (*stopped)();
+    const fleet_stops &stops;
     fleet_report &report;
 };
 
@@ -50,12 +50,12 @@ sensor_task task_of(const QString &address, const fleet_options &options,
 } // namespace
 
 bool check_site(const fleet_options &options, const checked_package *package, int jobs,
-                bool (*stopped)(), fleet_report &report)
+                const fleet_stops &stops, fleet_report &report)
 {
     QThreadPool pool;
     pool.setMaxThreadCount(jobs);
     for (const QString &address : options.addresses)
-        pool.start(new check_job(task_of(address, options, package), stopped, report));
+        pool.start(new check_job(task_of(address, options, package), stops, report));
     report.await(pool, [&] {
         const int running = pool.activeThreadCount();
         return running > 0 ? QString("%1 checks").arg(running) : QString();

@@ -33,7 +33,6 @@ public:
         files.append(file);
         shown.file_finished(index, file);
     }
-    bool interrupted() override { return shown.interrupted(); }
 
 private:
     upgrade_observer &shown;
@@ -53,11 +52,11 @@ QString refusal(const sensor_task &task, const QString &version)
 }
 
 // Lets what was queued leave, then ends the link.
-void close_link(tcp_device &device)
+void close_link(tcp_device &device, const stop_token &stop)
 {
     device.disconnectFromHost();
     if (device.state() != QAbstractSocket::UnconnectedState)
-        wait_for(device, link_event::disconnected, goodbye_wait_ms);
+        wait_for(device, link_event::disconnected, goodbye_wait_ms, stop);
     device.abort();
 }
 
@@ -65,9 +64,10 @@ void close_link(tcp_device &device)
 // the result unreached, when there is no link or no version (the link is closed then). An
 // address of a range where nothing answered the connection is empty: no sensor, no message.
 bool reach_sensor(tcp_device &device, const sensor_task &task, bool ranged, sensor_record &record,
-                  sensor_record::result_kind unreached)
+                  sensor_record::result_kind unreached, const stop_token &stop)
 {
-    const connect_outcome link = connect_sensor(device, task.address);
+    const connect_outcome link =
+        connect_sensor(device, task.address, QDeadlineTimer::Forever, stop);
     record.old_version = link.version;
     record.message = link.messages.join('\n');
     if (link.messages.isEmpty())
@@ -90,13 +90,13 @@ sensor_record::result_kind package_verdict(const sensor_task &task, sensor_recor
     return record.message.isEmpty() ? sensor_record::outdated : sensor_record::refused;
 }
 
-void check_version(const sensor_task &task, sensor_record &record)
+void check_version(const sensor_task &task, sensor_record &record, const stop_token &stop)
 {
     tcp_device device;
-    if (reach_sensor(device, task, task.ranged, record, sensor_record::unreachable))
+    if (reach_sensor(device, task, task.ranged, record, sensor_record::unreachable, stop))
         record.result =
             task.package_version.isEmpty() ? sensor_record::found : package_verdict(task, record);
-    close_link(device);
+    close_link(device, stop);
 }
 
 // A wait cut short by the interrupt fails: the sensor was interrupted, whatever step it was at.
@@ -112,15 +112,15 @@ void settle_interrupted(sensor_record &record, bool stopped)
     }
 }
 
-// Sleeps until the clock shows ms, unless the observer interrupts first: then false.
-bool pause_until(const QElapsedTimer &clock, qint64 ms, upgrade_observer &observer)
+// Sleeps until the clock shows ms, unless stop fires first: then false.
+bool pause_until(const QElapsedTimer &clock, qint64 ms, const stop_token &stop)
 {
     while (clock.elapsed() < ms) {
-        if (observer.interrupted())
+        if (stop.stop_requested())
             return false;
         QThread::msleep(ulong(qMin<qint64>(pause_step_ms, ms - clock.elapsed())));
     }
-    return !observer.interrupted();
+    return !stop.stop_requested();
 }
 
 // What the attempts after "shutdown" saw of a sensor that has not proved its restart yet.
@@ -165,8 +165,8 @@ sensor_record unstarted_record(const sensor_task &task, sensor_record::result_ki
     return record;
 }
 
-sensor_run::sensor_run(const sensor_task &task)
-    : task(task), record(unstarted_record(task, sensor_record::failed))
+sensor_run::sensor_run(const sensor_task &task, const stop_token &stop)
+    : task(task), stop(stop), record(unstarted_record(task, sensor_record::failed))
 {
     clock.start();
 }
@@ -189,7 +189,7 @@ bool sensor_run::ready()
 
 bool sensor_run::open_link(bool ranged)
 {
-    if (!reach_sensor(device, task, ranged, record, sensor_record::failed))
+    if (!reach_sensor(device, task, ranged, record, sensor_record::failed, stop))
         return false;
     const sensor_record::result_kind verdict = package_verdict(task, record);
     if (verdict == sensor_record::outdated) {
@@ -204,7 +204,7 @@ bool sensor_run::open_link(bool ranged)
 void sensor_run::send(upgrade_observer &observer)
 {
     recording_observer recording(observer, record.files);
-    const upgrade_outcome outcome = run_upgrade(device, task.plan, recording);
+    const upgrade_outcome outcome = run_upgrade(device, task.plan, recording, stop);
     since_shutdown.start();
     // In upgrade_outcome's order: done, failed, interrupted, withheld.
     const sensor_record::result_kind results[] = {sensor_record::upgraded, sensor_record::failed,
@@ -219,7 +219,7 @@ void sensor_run::send(upgrade_observer &observer)
 
 void sensor_run::hang_up()
 {
-    close_link(device);
+    close_link(device, stop);
 }
 
 void sensor_run::withhold(sensor_record::result_kind result, const QString &message)
@@ -228,13 +228,13 @@ void sensor_run::withhold(sensor_record::result_kind result, const QString &mess
     record.message = message;
 }
 
-sensor_record sensor_run::finish(upgrade_observer &observer)
+sensor_record sensor_run::finish()
 {
     if (record.result == sensor_record::upgraded && task.verify_seconds > 0) {
         hang_up();
-        verify(observer);
+        verify();
     }
-    settle_interrupted(record, observer.interrupted());
+    settle_interrupted(record, stop.stop_requested());
     record.seconds = clock.elapsed() / 1000.0;
     return record;
 }
@@ -243,20 +243,20 @@ sensor_record sensor_run::finish(upgrade_observer &observer)
 // until the time allowed since "shutdown" has passed; no wait of an attempt runs past it. The
 // package version is proof at any time; another version counts only once the sensor was seen
 // gone (a connection nothing answered, a link it closed) before the attempt that read it.
-void sensor_run::verify(upgrade_observer &observer)
+void sensor_run::verify()
 {
     const qint64 limit_ms = qint64(task.verify_seconds) * 1000;
     const QDeadlineTimer deadline(limit_ms - since_shutdown.elapsed(), Qt::PreciseTimer);
     restart_watch watch{record.old_version};
     for (qint64 due = 0; !deadline.hasExpired(); due += verify_attempt_ms) {
-        if (!pause_until(since_shutdown, qMin(due, limit_ms), observer)) {
+        if (!pause_until(since_shutdown, qMin(due, limit_ms), stop)) {
             record.result = sensor_record::interrupted;
             return;
         }
         if (deadline.hasExpired())
             break;
         tcp_device probe;
-        const connect_outcome back = connect_sensor(probe, task.address, deadline);
+        const connect_outcome back = connect_sensor(probe, task.address, deadline, stop);
         probe.abort();
         if (back.version == task.package_version || (watch.gone && !back.version.isEmpty())) {
             judge_restart(back.version);
@@ -279,13 +279,13 @@ void sensor_run::judge_restart(const QString &version)
     }
 }
 
-sensor_record check_sensor(const sensor_task &task)
+sensor_record check_sensor(const sensor_task &task, const stop_token &stop)
 {
     sensor_record record = unstarted_record(task, sensor_record::failed);
     QElapsedTimer clock;
     clock.start();
-    check_version(task, record);
-    settle_interrupted(record, waits_stopped());
+    check_version(task, record, stop);
+    settle_interrupted(record, stop.stop_requested());
     record.seconds = clock.elapsed() / 1000.0;
     return record;
 }

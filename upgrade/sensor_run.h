@@ -59,11 +59,12 @@ sensor_record unstarted_record(const sensor_task &task, sensor_record::result_ki
                                const QString &message = {});
 
 // One sensor's upgrade on a link of its own, in steps that may be spread out in time:
-// open, send, finish, hang_up. All run on the thread that made the object.
+// open, send, finish, hang_up. All run on the thread that made the object; every wait of them
+// gives up once stop fires, and the sensor is then interrupted.
 class sensor_run
 {
 public:
-    explicit sensor_run(const sensor_task &task);
+    sensor_run(const sensor_task &task, const stop_token &stop);
     // Connects, reads the version and checks it against the package: true when the link is
     // open and waits for send; false when the record is final.
     bool open();
@@ -76,16 +77,17 @@ public:
     void withhold(sensor_record::result_kind result, const QString &message = {});
     // The record of the whole upgrade. After a sent plan and with verification, first closes the
     // link and waits for the sensor to come back with the package version.
-    sensor_record finish(upgrade_observer &observer);
+    sensor_record finish();
     // Closes the link, letting what was queued leave.
     void hang_up();
 
 private:
     bool open_link(bool ranged);
-    void verify(upgrade_observer &observer);
+    void verify();
     void judge_restart(const QString &version);
 
     const sensor_task &task;
+    const stop_token stop;
     tcp_device device;
     sensor_record record;
     QElapsedTimer clock;
@@ -93,7 +95,8 @@ private:
 };
 
 // Connects and reads the version as an upgrade does, and says what the package would do;
-// sends nothing but the log request, and closes the link.
-sensor_record check_sensor(const sensor_task &task);
+// sends nothing but the log request, and closes the link. Its waits give up once stop fires, and
+// the sensor is then interrupted.
+sensor_record check_sensor(const sensor_task &task, const stop_token &stop);
 
 #endif

@@ -21,9 +21,10 @@ namespace
 class file_run
 {
 public:
-    file_run(tcp_device &device, const upgrade_plan &plan, int index, upgrade_observer &observer)
+    file_run(tcp_device &device, const upgrade_plan &plan, int index, upgrade_observer &observer,
+             const stop_token &stop)
         : device(device), plan(plan), entry(plan.files[index]), index(index), observer(observer),
-          file_name(bare_name(entry.path))
+          stop(stop), file_name(bare_name(entry.path))
     {
     }
 
@@ -52,7 +53,7 @@ public:
         qDebug() << "upgrade" << entry.path;
         // The link was up for the whole image: lost by now, whenever the loss was noticed, it
         // is the sensor not acknowledging the image.
-        if (device.recv_ack(4, 0) != 0) {
+        if (device.recv_ack(4, 0, stop) != 0) {
             device.abort();
             return "rror: Lidar not prepared!";
         }
@@ -86,7 +87,7 @@ private:
         qDebug() << "\t--ok";
         qDebug() << "Lidar is preparing";
         const QString unprepared =
-            device_failure(device.recv_ack(4, 0), "error: Lidar not prepared!");
+            device_failure(device.recv_ack(4, 0, stop), "error: Lidar not prepared!");
         if (!unprepared.isEmpty())
             return unprepared;
         qDebug() << "\t--ok";
@@ -130,7 +131,7 @@ private:
             device, image, length,
             [this](qint64 taken) {
                 observer.image_progress(index, taken, length);
-                return !observer.interrupted() && !plan.change->known();
+                return !stop.stop_requested() && !plan.change->known();
             },
             entry.piece_sha256);
         crypt_stream_close(&image);
@@ -161,11 +162,12 @@ private:
     const plan_file &entry;
     const int index;
     upgrade_observer &observer;
+    const stop_token stop;
     const QString file_name;
     int length = 0;
 
 public:
-    bool stopped = false;      // the observer interrupted the image: the run ends, not fails
+    bool stopped = false;      // stop fired mid-image: the run ends, not fails
     bool changed_here = false; // the failure is a package file that changed since its check
     bool withheld = false;     // another run's change stopped this one before it sent anything
     QString detail;            // what a failure is about, when there is more to say
@@ -218,13 +220,13 @@ QString package_change::detail() const
 }
 
 upgrade_outcome run_upgrade(tcp_device &device, const upgrade_plan &plan,
-                            upgrade_observer &observer)
+                            upgrade_observer &observer, const stop_token &stop)
 {
     for (int index = 0; index < plan.files.size(); ++index) {
-        if (observer.interrupted())
+        if (stop.stop_requested())
             return interrupted(device);
         sent_file sent;
-        file_run run(device, plan, index, observer);
+        file_run run(device, plan, index, observer, stop);
         const QString message = run.send(sent);
         if (run.stopped)
             return interrupted(device);
@@ -235,7 +237,7 @@ upgrade_outcome run_upgrade(tcp_device &device, const upgrade_plan &plan,
                     run.detail};
         observer.file_finished(index, sent);
     }
-    if (observer.interrupted())
+    if (stop.stop_requested())
         return interrupted(device);
     qDebug() << "upgrade finished, Lidar power off";
     qDebug() << "don't pull the power plug up until indicator runout, please!!!";

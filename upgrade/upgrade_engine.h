@@ -7,6 +7,8 @@
 #include <QVector>
 #include <memory>
 
+#include "device/stop_token.h"
+
 class tcp_device;
 struct checked_package;
 
@@ -85,16 +87,15 @@ public:
         Q_UNUSED(index)
         Q_UNUSED(file)
     }
-    // Asked between steps and while an image streams: true ends the run at once.
-    virtual bool interrupted() { return false; }
 };
 
 // Sends every file of the plan to the connected sensor in order (download, acknowledgement,
 // image, acknowledgement), then "shutdown". Stops at the first failure; a failure that leaves
 // the sensor out of step with the tool closes the link first. A package file found changed,
 // here or by another run of the plan, ends the run before its next "download", or with a reset
-// at the next piece of a streaming image.
+// at the next piece of a streaming image. Once stop fires the run ends between its steps, in
+// its waits or mid-image, with the link reset.
 upgrade_outcome run_upgrade(tcp_device &device, const upgrade_plan &plan,
-                            upgrade_observer &observer);
+                            upgrade_observer &observer, const stop_token &stop);
 
 #endif
