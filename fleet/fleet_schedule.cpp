@@ -1,4 +1,4 @@
-#include "fleet/fleet_schedule.h"
+#include "fleet/fleet_run.h"
 
 #include <QElapsedTimer>
 #include <QMutex>
@@ -9,22 +9,24 @@
 #include <QWaitCondition>
 #include <memory>
 
-#include "fleet/fleet_report.h"
-#include "fleet/interrupts.h"
+#include "fleet/run_watch.h"
 #include "package/package_file.h"
 
 namespace
 {
 
 const qint64 progress_interval_ms = 1000;
-// How often a waiting sensor looks at the interrupts.
-const unsigned long interrupt_poll_ms = 100;
+// How often a waiting sensor looks at the stops.
+const unsigned long stop_poll_ms = 100;
 
-// Shows one sensor's images as they stream, at most once a second.
-class progress_lines : public upgrade_observer
+// Tells one sensor's images as they stream, at most once a second.
+class progress_reports : public upgrade_observer
 {
 public:
-    progress_lines(const sensor_task &task, fleet_report &report) : task(task), report(report) {}
+    progress_reports(const sensor_task &task, fleet_observer &observer)
+        : task(task), observer(observer)
+    {
+    }
     void image_started(int) override
     {
         image_clock.start();
@@ -35,16 +37,14 @@ public:
         if (shown.elapsed() < progress_interval_ms)
             return;
         shown.restart();
-        const double seconds = qMax<qint64>(1, image_clock.elapsed()) / 1000.0;
-        report.line(QString("%1: %2 %3 % %4 MB/s")
-                        .arg(task.address, bare_name(task.plan.files[index].path))
-                        .arg(total > 0 ? 100 * taken / total : 100)
-                        .arg(taken / seconds / 1e6, 0, 'f', 2));
+        observer.sensor_progress(task.address,
+                                 {bare_name(task.plan.files[index].path), taken, total,
+                                  qMax<qint64>(1, image_clock.elapsed()) / 1000.0});
     }
 
 private:
     const sensor_task &task;
-    fleet_report &report;
+    fleet_observer &observer;
     QElapsedTimer image_clock, shown;
 };
 
@@ -62,8 +62,8 @@ class fleet_schedule
 {
 public:
     fleet_schedule(const fleet_rules &rules, const fleet_stops &stops, int sensors,
-                   fleet_report &report)
-        : rules(rules), stops(stops), report(report), turns(new QWaitCondition[size_t(sensors)]),
+                   run_watch &watch)
+        : rules(rules), stops(stops), watch(watch), turns(new QWaitCondition[size_t(sensors)]),
           sensors(sensors)
     {
     }
@@ -75,8 +75,8 @@ public:
             pass_turn(index, unstarted_record(task, stop.result, stop.message));
             return;
         }
-        QThread::currentThread()->setObjectName(task.address);
-        progress_lines progress(task, report);
+        const serving_sensor serving(task.address);
+        progress_reports progress(task, watch.observer);
         sensor_run run(task, stops.links);
         if (run.open()) {
             upgrade(index, task, run, progress);
@@ -85,7 +85,6 @@ public:
             run.hang_up();
             pass_turn(index, record);
         }
-        QThread::currentThread()->setObjectName(QString());
     }
 
     // After the canaries ended: the rest start only when all of them were upgraded.
@@ -95,16 +94,13 @@ public:
         canary_stop = canaries_good < rules.canary;
     }
 
-    // What an interrupt lets finish: "2 streaming and 1 verifying"; empty when nothing.
-    QString finishing()
+    fleet_activity activity()
     {
         const QMutexLocker lock(&mutex);
-        QStringList running;
-        if (streaming > 0)
-            running << QString("%1 streaming").arg(streaming);
-        if (verifying > 0)
-            running << QString("%1 verifying").arg(verifying);
-        return running.join(" and ");
+        fleet_activity now;
+        now.streaming = streaming;
+        now.verifying = verifying;
+        return now;
     }
 
 private:
@@ -120,7 +116,7 @@ private:
         if (verifies)
             free_slot(true);
         const sensor_record record = run.finish();
-        report.finished(record);
+        watch.finished(record);
         count(index, record, verifies);
         if (streams && !verifies)
             free_slot(false);
@@ -159,7 +155,7 @@ private:
         stop_reason stop;
         while (!(stop = locked_reason(task)).stops &&
                !(next_turn == index && streaming < rules.jobs))
-            (next_turn == index ? slot_freed : turns[index]).wait(&mutex, interrupt_poll_ms);
+            (next_turn == index ? slot_freed : turns[index]).wait(&mutex, stop_poll_ms);
         wait_turn(index);
         if (stop.stops) {
             lock.unlock();
@@ -182,7 +178,7 @@ private:
     // sensors after it see it whatever the timing.
     void pass_turn(int index, const sensor_record &record)
     {
-        report.finished(record);
+        watch.finished(record);
         QMutexLocker lock(&mutex);
         wait_turn(index);
         count_locked(index, record);
@@ -192,7 +188,7 @@ private:
     void wait_turn(int index)
     {
         while (next_turn != index)
-            turns[index].wait(&mutex, interrupt_poll_ms);
+            turns[index].wait(&mutex, stop_poll_ms);
         if (++next_turn < sensors)
             turns[next_turn].wakeAll();
     }
@@ -215,7 +211,7 @@ private:
 
     const fleet_rules &rules;
     const fleet_stops &stops;
-    fleet_report &report;
+    run_watch &watch;
     QMutex mutex;
     QWaitCondition slot_freed; // or a result counted: for the sensor whose turn it is
     const std::unique_ptr<QWaitCondition[]> turns;
@@ -245,20 +241,21 @@ private:
 
 } // namespace
 
-void run_fleet_schedule(const QVector<sensor_task> &tasks, const fleet_rules &rules,
-                        const fleet_stops &stops, fleet_report &report)
+QVector<sensor_record> upgrade_sensors(const QVector<sensor_task> &tasks, const fleet_rules &rules,
+                                       const fleet_stops &stops, fleet_observer &observer)
 {
-    fleet_schedule schedule(rules, stops, tasks.size(), report);
-    const auto finishing = [&schedule] { return schedule.finishing(); };
+    run_watch watch(observer);
+    fleet_schedule schedule(rules, stops, tasks.size(), watch);
+    const auto now = [&schedule] { return schedule.activity(); };
     QThreadPool pool;
     pool.setMaxThreadCount(rules.links);
     const int canaries = qMin(rules.canary, tasks.size());
     for (int i = 0; i < tasks.size(); ++i) {
         if (i == canaries && canaries > 0) {
-            report.await(pool, finishing);
+            watch.await(pool, now);
             schedule.judge_canaries();
         }
         pool.start(new sensor_job(schedule, i, tasks[i]));
     }
-    report.await(pool, finishing);
+    return watch.await(pool, now);
 }
