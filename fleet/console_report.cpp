@@ -20,11 +20,11 @@ QString prefixed_lines(const QString &address, const QString &text)
 
 QString result_line(const sensor_record &record)
 {
-    QString text = record.address + ": " + result_name(record.result);
-    if (!record.message.isEmpty())
-        text += ": " + QString(record.message).replace("\r\n", " ").replace('\n', " / ");
-    if (!record.detail.isEmpty())
-        text += " (" + record.detail + ")";
+    QString text = record.address + ": " + result_name(result_of(record));
+    if (!record.result.messages.isEmpty())
+        text += ": " + record.result.message().replace("\r\n", " ").replace('\n', " / ");
+    if (!record.result.detail.isEmpty())
+        text += " (" + record.result.detail + ")";
     return text + QString(" (%1 s)").arg(record.seconds, 0, 'f', 1);
 }
 

@@ -13,11 +13,10 @@
 namespace
 {
 
-const char *const result_names[] = {"upgraded", "skipped",     "failed",  "interrupted",
-                                    "current",  "outdated",    "refused", "unreachable",
-                                    "found",    "not_started", "empty"};
 // The results that leave nothing more to do; an empty address never had anything to do.
-const QStringList done_results{"upgraded", "skipped", "current", "empty"};
+const QStringList done_results{
+    result_name(record_result::upgraded), result_name(record_result::skipped),
+    result_name(record_result::current), result_name(record_result::empty)};
 
 using json_members = QVector<QPair<QString, QByteArray>>;
 
@@ -61,25 +60,20 @@ bool ends_mid_line(const QString &path)
 
 } // namespace
 
-QString result_name(sensor_record::result_kind result)
-{
-    return result_names[result];
-}
-
 QByteArray record_line(const sensor_record &record, const package_stamp &stamp)
 {
     QByteArrayList files;
     for (const sent_file &file : record.files)
         files << file_object(file);
-    const QJsonValue detail = record.detail.isEmpty() ? QJsonValue() : record.detail;
+    const QJsonValue detail = record.result.detail.isEmpty() ? QJsonValue() : record.result.detail;
     const QJsonValue verified =
         record.verified_version.isEmpty() ? QJsonValue() : record.verified_version;
     return ordered_object({{"address", json_text(record.address)},
                            {"old_version", json_text(record.old_version)},
                            {"new_version", json_text(record.new_version)},
                            {"verified_version", json_text(verified)},
-                           {"result", json_text(result_name(record.result))},
-                           {"message", json_text(record.message)},
+                           {"result", json_text(result_name(result_of(record)))},
+                           {"message", json_text(record.result.message())},
                            {"detail", json_text(detail)},
                            {"files", '[' + files.join(',') + ']'},
                            {"started", json_text(record.started.toString(Qt::ISODate))},

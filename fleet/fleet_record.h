@@ -18,9 +18,6 @@ struct package_stamp {
     QString signed_by; // the trusted key that signed it; empty when none did
 };
 
-// A result as the record and the summary name it.
-QString result_name(sensor_record::result_kind result);
-
 // One record line, without the line end: a JSON object whose keys come in the order address,
 // old_version, new_version, verified_version, result, message, detail, files, started, seconds,
 // package, signed_by, tool; each file's in the order name, bytes, sha256, seconds.

@@ -48,11 +48,10 @@ private:
     QElapsedTimer image_clock, shown;
 };
 
-// Why a sensor does not start: a result and its message.
+// Why a sensor does not start, if it does not.
 struct stop_reason {
     bool stops = false;
-    sensor_record::result_kind result = sensor_record::not_started;
-    QString message;
+    outcome why;
 };
 
 // Sensors take their turn to stream in the order given, so the stop rules see the sensors
@@ -72,7 +71,7 @@ public:
     {
         const stop_reason stop = reason(task);
         if (stop.stops) {
-            pass_turn(index, unstarted_record(task, stop.result, stop.message));
+            pass_turn(index, unstarted_record(task, run_mode::upgrade, stop.why));
             return;
         }
         const serving_sensor serving(task.address);
@@ -133,17 +132,18 @@ private:
     {
         // After an interrupt, or once the record cannot keep what happens, no sensor is dialled.
         if (stops.dialling.stop_requested())
-            return {true, sensor_record::interrupted, {}};
+            return {true, outcome(outcome_kind::interrupted)};
         // The package is no longer the one checked: nothing more of it is sent anywhere.
         if (task.plan.change->known())
-            return {true, sensor_record::not_started, task.plan.change->message()};
+            return {true, outcome(outcome_kind::held_back, task.plan.change->message())};
         if (canary_stop)
-            return {
-                true, sensor_record::not_started,
-                QString("the first %1 sensors (--canary) were not all upgraded").arg(rules.canary)};
+            return {true, outcome(outcome_kind::held_back,
+                                  QString("the first %1 sensors (--canary) were not all upgraded")
+                                      .arg(rules.canary))};
         if (rules.max_failures > 0 && failures >= rules.max_failures)
-            return {true, sensor_record::not_started,
-                    QString("%1 sensors failed (--max-failures)").arg(rules.max_failures)};
+            return {true,
+                    outcome(outcome_kind::held_back,
+                            QString("%1 sensors failed (--max-failures)").arg(rules.max_failures))};
         return {};
     }
 
@@ -159,7 +159,7 @@ private:
         wait_turn(index);
         if (stop.stops) {
             lock.unlock();
-            run.withhold(stop.result, stop.message);
+            run.withhold(stop.why);
             return false;
         }
         ++streaming;
@@ -202,10 +202,11 @@ private:
 
     void count_locked(int index, const sensor_record &record)
     {
-        failures += record.result == sensor_record::failed;
+        const record_result result = result_of(record);
+        failures += result == record_result::failed;
         // A canary already at the package version runs it as surely as one just upgraded.
-        canaries_good += index < rules.canary && (record.result == sensor_record::upgraded ||
-                                                  record.result == sensor_record::skipped);
+        canaries_good += index < rules.canary &&
+                         (result == record_result::upgraded || result == record_result::skipped);
         slot_freed.wakeAll();
     }
 

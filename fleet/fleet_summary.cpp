@@ -4,8 +4,6 @@
 #include <QStringList>
 #include <algorithm>
 
-#include "fleet/fleet_record.h"
-
 namespace
 {
 
@@ -25,15 +23,13 @@ double streaming_rate(const sensor_record &record)
 // are no sensors.
 QString result_counts(const QVector<sensor_record> &records)
 {
-    QMap<int, int> counts;
+    QMap<record_result, int> counts;
     for (const sensor_record &record : records)
-        ++counts[record.result];
-    const int empty = counts.take(sensor_record::empty);
+        ++counts[result_of(record)];
+    const int empty = counts.take(record_result::empty);
     QStringList parts;
     for (auto count = counts.cbegin(); count != counts.cend(); ++count)
-        parts << QString("%1 %2")
-                     .arg(count.value())
-                     .arg(result_name(sensor_record::result_kind(count.key())));
+        parts << QString("%1 %2").arg(count.value()).arg(result_name(count.key()));
     QString line = QString("%1 sensors").arg(records.size() - empty);
     if (!parts.isEmpty())
         line += ": " + parts.join(", ");
@@ -57,13 +53,14 @@ QString summary_table(const QVector<sensor_record> &records)
                         .arg("seconds", 8)
                         .arg("MB/s", 7);
     for (const sensor_record &record : records) {
-        if (record.result == sensor_record::empty)
+        const record_result result = result_of(record);
+        if (result == record_result::empty)
             continue;
         const double rate = streaming_rate(record);
         table += QString("%1 %2 %3 %4 %5\n")
                      .arg(record.address, -15)
                      .arg(versions(record), -20)
-                     .arg(result_name(record.result), -11)
+                     .arg(result_name(result), -11)
                      .arg(record.seconds, 8, 'f', 1)
                      .arg(rate, 7, 'f', 2);
     }
@@ -72,12 +69,12 @@ QString summary_table(const QVector<sensor_record> &records)
 
 bool all_done(const QVector<sensor_record> &records)
 {
-    const QVector<sensor_record::result_kind> good{sensor_record::upgraded, sensor_record::skipped,
-                                                   sensor_record::current, sensor_record::found,
-                                                   sensor_record::empty};
-    const auto well = [&](const sensor_record &record) { return good.contains(record.result); };
+    const QVector<record_result> good{record_result::upgraded, record_result::skipped,
+                                      record_result::current, record_result::found,
+                                      record_result::empty};
+    const auto well = [&](const sensor_record &record) { return good.contains(result_of(record)); };
     const auto empty = [](const sensor_record &record) {
-        return record.result == sensor_record::empty;
+        return result_of(record) == record_result::empty;
     };
     // Empty addresses are no sensors: a run that found none proves nothing.
     return std::all_of(records.cbegin(), records.cend(), well) &&

@@ -17,7 +17,8 @@ public:
     void run() override
     {
         if (stops.dialling.stop_requested()) {
-            watch.finished(unstarted_record(task, sensor_record::interrupted));
+            watch.finished(
+                unstarted_record(task, run_mode::check, outcome(outcome_kind::interrupted)));
             return;
         }
         const serving_sensor serving(task.address);

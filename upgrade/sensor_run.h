@@ -1,12 +1,13 @@
 #ifndef SENSOR_RUN_H
 #define SENSOR_RUN_H
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QString>
 #include <QVector>
 
+#include "device/stop_token.h"
 #include "device/tcp_device.h"
+#include "upgrade/sensor_record.h"
 #include "upgrade/upgrade_engine.h"
 
 // What a sensor is given and what it may refuse; a check may have no package version.
@@ -22,41 +23,8 @@ struct sensor_task {
     bool ranged = false;
 };
 
-// How one sensor's upgrade or check ended.
-struct sensor_record {
-    // A check's results follow an upgrade's: current (at the package's version), outdated
-    // (the package would be sent), refused, unreachable, or found when there is no package.
-    // not_started: a sensor a stop rule (--canary, --max-failures) or a changed package kept
-    // from starting. empty: an address of a range where nothing answered, in a check or an
-    // upgrade: no sensor.
-    enum result_kind {
-        upgraded,
-        skipped,
-        failed,
-        interrupted,
-        current,
-        outdated,
-        refused,
-        unreachable,
-        found,
-        not_started,
-        empty
-    };
-    QString address;
-    QString old_version;
-    QString new_version;
-    result_kind result = failed;
-    QString message;
-    QString detail; // what the message is about, when there is more to say
-    QVector<sent_file> files;
-    QDateTime started;
-    double seconds = 0;
-    QString verified_version; // empty: not verified
-};
-
-// The record of a sensor whose upgrade never started.
-sensor_record unstarted_record(const sensor_task &task, sensor_record::result_kind result,
-                               const QString &message = {});
+// The record of a sensor that never started, for the reason given.
+sensor_record unstarted_record(const sensor_task &task, run_mode mode, const outcome &why);
 
 // One sensor's upgrade on a link of its own, in steps that may be spread out in time:
 // open, send, finish, hang_up. All run on the thread that made the object; every wait of them
@@ -74,7 +42,7 @@ public:
     // Sends the plan on the open link, "shutdown" at its end. observer sees the run.
     void send(upgrade_observer &observer);
     // Ends the link without sending: the upgrade never started, for the reason given.
-    void withhold(sensor_record::result_kind result, const QString &message = {});
+    void withhold(const outcome &why);
     // The record of the whole upgrade. After a sent plan and with verification, first closes the
     // link and waits for the sensor to come back with the package version.
     sensor_record finish();
@@ -82,7 +50,7 @@ public:
     void hang_up();
 
 private:
-    bool open_link(bool ranged);
+    bool open_link();
     void verify();
     void judge_restart(const QString &version);
 

@@ -261,10 +261,10 @@ void test_fault_matrix::link_lost_before_image_ack()
             QTest::qWaitFor([&] { return device.state() != QAbstractSocket::ConnectedState; });
     };
 
-    const upgrade_outcome outcome = run_upgrade(device, plan, observer, stop_token());
+    const outcome run = run_upgrade(device, plan, observer, stop_token());
     QVERIFY(seen_gone);
-    QCOMPARE(outcome.result, upgrade_outcome::failed);
-    QCOMPARE(outcome.message, QString("rror: Lidar not prepared!"));
+    QCOMPARE(run.kind, outcome_kind::failed);
+    QCOMPARE(run.messages, QStringList("rror: Lidar not prepared!"));
     QCOMPARE(device.state(), QAbstractSocket::UnconnectedState);
 }
 
