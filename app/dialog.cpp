@@ -4,12 +4,12 @@
 #include <QKeyEvent>
 #include <QPixmap>
 
+#include "app/file_table.h"
 #include "app/messages.h"
-#include "app/paths.h"
 #include "app/progress_delegate.h"
+#include "base/paths.h"
 #include "device/sensor_connect.h"
 #include "device/tcp_device.h"
-#include "package/file_table.h"
 #include "ui_dialog.h"
 
 Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui_Dialog)
@@ -47,12 +47,12 @@ void Dialog::init_dialog()
 
 void Dialog::on_pushButton_connect_clicked()
 {
-    const connect_outcome outcome = connect_sensor(*device, ui->lineEdit_ip->text());
+    const connection link = connect_sensor(*device, ui->lineEdit_ip->text());
     // A link opened anew replaces the version, with nothing when its log named none.
-    if (outcome.connected)
-        device_version = outcome.version;
-    show_errors(outcome.messages);
-    if (!outcome.version.isEmpty())
+    if (opened_link(link.how))
+        device_version = link.version;
+    show_errors(link.how.messages);
+    if (!link.version.isEmpty())
         ui->lineEdit_old_version->setText(device_version);
 }
 

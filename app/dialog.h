@@ -44,8 +44,8 @@ private:
     bool confirm_downgrade();
     QVector<listed_file> listed_files() const;
     std::optional<checked_package> checked_for_run();
-    QString gate_changed(const checked_package &package) const;
-    upgrade_outcome run_in_table(const upgrade_plan &plan);
+    outcome gate_changed(const checked_package &package) const;
+    outcome run_in_table(const upgrade_plan &plan);
     void keyPressEvent(QKeyEvent *event) override;
 
     Ui_Dialog *ui;

@@ -6,12 +6,12 @@
 #include <QtDebug>
 
 #include "app/dialog.h"
+#include "app/file_table.h"
 #include "app/input_blocker.h"
 #include "app/messages.h"
 #include "app/run_progress.h"
 #include "device/sensor_connect.h"
 #include "device/tcp_device.h"
-#include "package/file_table.h"
 #include "package/package_file.h"
 #include "package/trusted_keys.h"
 #include "ui_dialog.h"
@@ -75,13 +75,15 @@ QVector<listed_file> Dialog::listed_files() const
 }
 
 // What the version gate passed must still be what the package holds, where it was read again.
-QString Dialog::gate_changed(const checked_package &package) const
+outcome Dialog::gate_changed(const checked_package &package) const
 {
     if (package.version_sha256.isEmpty())
         return {};
     if (package.version != package_version)
-        return changed_message("version");
-    return package.update_list == update_list ? QString() : changed_message("updatelist");
+        return outcome(outcome_kind::package_changed, changed_message("version"));
+    if (package.update_list != update_list)
+        return outcome(outcome_kind::package_changed, changed_message("updatelist"));
+    return {};
 }
 
 // The package as it is now, checked whole before the first frame, the window painting
@@ -102,9 +104,13 @@ std::optional<checked_package> Dialog::checked_for_run()
     rules.tick();
     const read_result<checked_package> package = check_package(package_dir, listed_files(), rules);
     setWindowTitle(title);
-    const QString changed = package ? gate_changed(*package.value) : QString();
-    if (!package || !changed.isEmpty()) {
-        show_errors(package ? QStringList(changed) : package.failure.split('\n'));
+    if (!package) {
+        show_errors(package.failure.split('\n'));
+        return std::nullopt;
+    }
+    const outcome changed = gate_changed(*package.value);
+    if (!changed.is_ok()) {
+        show_errors(changed.messages);
         return std::nullopt;
     }
     if (!trusted)
@@ -124,26 +130,27 @@ bool Dialog::confirm_downgrade()
 }
 
 // The table and the title show the run as over before anything is said of how it ended.
-upgrade_outcome Dialog::run_in_table(const upgrade_plan &plan)
+outcome Dialog::run_in_table(const upgrade_plan &plan)
 {
     table_observer observer(ui->tableWidget_filelist, plan);
-    const upgrade_outcome outcome = run_upgrade(*device, plan, observer);
-    if (outcome.result != upgrade_outcome::done)
+    // The window never stops a run it started.
+    const outcome run = run_upgrade(*device, plan, observer, stop_token());
+    if (!run.is_ok())
         observer.run_failed();
-    return outcome;
+    return run;
 }
 
 void Dialog::on_pushButton_startupgrade_clicked()
 {
     // The sensor upgraded is the one the window names.
-    const QString elsewhere = other_sensor_message(*device, ui->lineEdit_ip->text());
-    if (!elsewhere.isEmpty()) {
-        show_error(elsewhere);
+    const outcome named = same_sensor(*device, ui->lineEdit_ip->text());
+    if (!named.is_ok()) {
+        show_errors(named.messages);
         return;
     }
-    const QString refused = gate_failure(device_version, package_version, update_list);
-    if (!refused.isEmpty()) {
-        show_error(refused);
+    const outcome gate = version_gate(device_version, package_version, update_list);
+    if (!gate.is_ok()) {
+        show_errors(gate.messages);
         return;
     }
     if (announce_upgrade(device_version, package_version) && !confirm_downgrade())
@@ -158,9 +165,9 @@ void Dialog::on_pushButton_startupgrade_clicked()
     const std::optional<checked_package> package = checked_for_run();
     if (!package)
         return;
-    const upgrade_outcome outcome = run_in_table(plan_of(*package));
-    if (outcome.result == upgrade_outcome::done)
+    const outcome run = run_in_table(plan_of(*package));
+    if (run.is_ok())
         ui->lineEdit_old_version->clear();
     else
-        show_error(outcome.message);
+        show_errors(run.messages);
 }

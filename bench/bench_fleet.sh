@@ -20,7 +20,7 @@ if [ -z "${BENCH_FLEET_NETNS:-}" ]; then
   exec unshare -n env BENCH_FLEET_NETNS=1 "$self" "$@"
 fi
 build=$(realpath "${BUILD_DIR:-build}")
-corvalen=$build/app/corvalen
+corvalen=$build/entry/corvalen
 sim=$build/tools/sensor_sim/corvalen-sensor-sim
 raw_copy=$build/bench/bench_raw_copy
 for program in "$corvalen" "$sim" "$raw_copy" /usr/bin/time; do

@@ -1,8 +1,9 @@
 #include "device/device_result.h"
 
-QString device_failure(int result, const QString &failure_text)
+outcome device_outcome(int result, const QString &failure_text)
 {
     if (result == 0)
         return {};
-    return result == 2 ? QString("error: tcp not connected!") : failure_text;
+    return outcome(outcome_kind::failed,
+                   result == 2 ? QString("error: tcp not connected!") : failure_text);
 }

@@ -3,7 +3,9 @@
 
 #include <QString>
 
-// What a failed device result says: 2 is a lost link, 1 the step's own text. Empty for 0.
-QString device_failure(int result, const QString &failure_text);
+#include "device/outcome.h"
+
+// What a device result says: 0 done; 2 a lost link; 1 the step's own failure text.
+outcome device_outcome(int result, const QString &failure_text);
 
 #endif

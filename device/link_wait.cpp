@@ -3,14 +3,11 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
-#include <atomic>
 
 namespace
 {
 
 const int poll_ms = 100;
-
-std::atomic<bool (*)()> stop_hook{nullptr};
 
 bool connecting(const QAbstractSocket &socket)
 {
@@ -41,7 +38,7 @@ bool may_come(const QAbstractSocket &socket, link_event event)
 
 // Qt's connect wait abandons the attempt when it times out, so it cannot be taken in slices:
 // the thread's event loop runs the attempt instead, between looks at the stop.
-bool wait_connected(QAbstractSocket &socket, int timeout_ms, bool (*stop)())
+bool wait_connected(QAbstractSocket &socket, int timeout_ms, const stop_token &stop)
 {
     QElapsedTimer clock;
     clock.start();
@@ -52,7 +49,7 @@ bool wait_connected(QAbstractSocket &socket, int timeout_ms, bool (*stop)())
     QObject::connect(&look, &QTimer::timeout, &loop, &QEventLoop::quit);
     // The time left is read once a look: read twice, it could pass zero in between, and a timer
     // that refuses a negative interval would leave the loop to the system's own connect timeout.
-    for (qint64 left = timeout_ms; connecting(socket) && !stop() && left > 0;
+    for (qint64 left = timeout_ms; connecting(socket) && !stop.stop_requested() && left > 0;
          left = timeout_ms - clock.elapsed()) {
         look.start(int(qMin<qint64>(poll_ms, left)));
         loop.exec();
@@ -64,27 +61,15 @@ bool wait_connected(QAbstractSocket &socket, int timeout_ms, bool (*stop)())
 
 } // namespace
 
-void stop_waits_when(bool (*stop)())
+bool wait_for(QAbstractSocket &socket, link_event event, int timeout_ms, const stop_token &stop)
 {
-    stop_hook = stop;
-}
-
-bool waits_stopped()
-{
-    const auto stop = stop_hook.load();
-    return stop && stop();
-}
-
-bool wait_for(QAbstractSocket &socket, link_event event, int timeout_ms)
-{
-    const auto stop = stop_hook.load();
-    if (!stop)
+    if (!stop.may_fire())
         return qt_wait(socket, event, timeout_ms);
     if (event == link_event::connected)
         return wait_connected(socket, timeout_ms, stop);
     QElapsedTimer clock;
     clock.start();
-    while (!stop()) {
+    while (!stop.stop_requested()) {
         const qint64 left = timeout_ms - clock.elapsed();
         if (left <= 0)
             return false;

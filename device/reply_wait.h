@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QDeadlineTimer>
 
+#include "device/stop_token.h"
+
 // One wait for a reply from the sensor.
 const int reply_wait_ms = 3000;
 
@@ -17,8 +19,8 @@ const int reply_deadline_ms = 9000;
 
 // One wait of at most 3000 ms, never past the deadline, that appends what arrived to buffer;
 // false without waiting once the link is gone (and nothing is left to read), the deadline
-// has passed, or the waits were stopped. A reply's deadline is reply_deadline_ms from its start,
-// or earlier.
-bool read_more(QAbstractSocket &socket, QByteArray &buffer, const QDeadlineTimer &deadline);
+// has passed, or stop fired. A reply's deadline is reply_deadline_ms from its start, or earlier.
+bool read_more(QAbstractSocket &socket, QByteArray &buffer, const QDeadlineTimer &deadline,
+               const stop_token &stop = {});
 
 #endif

@@ -31,13 +31,14 @@ int within(const QDeadlineTimer &deadline, int ms)
 }
 
 // Reads the log reply and finds the version in it; empty when there is none.
-QString version_in_log(QAbstractSocket &device, const QDeadlineTimer &deadline)
+QString version_in_log(QAbstractSocket &device, const QDeadlineTimer &deadline,
+                       const stop_token &stop)
 {
     const QDeadlineTimer reply_deadline =
         qMin(QDeadlineTimer(reply_deadline_ms, Qt::PreciseTimer), deadline);
     QByteArray buffer;
     while (buffer.size() < log_header_size) {
-        if (!read_more(device, buffer, reply_deadline)) {
+        if (!read_more(device, buffer, reply_deadline, stop)) {
             qDebug() << "no log header" << buffer.size();
             return {};
         }
@@ -50,7 +51,7 @@ QString version_in_log(QAbstractSocket &device, const QDeadlineTimer &deadline)
     buffer.remove(0, log_header_size);
     // One more read even when the payload is already there.
     do {
-        if (!read_more(device, buffer, reply_deadline))
+        if (!read_more(device, buffer, reply_deadline, stop))
             break;
     } while (static_cast<quint32>(buffer.size()) < length);
     // A log cut short by a silent or lost sensor is no answer.
@@ -71,7 +72,8 @@ QString version_in_log(QAbstractSocket &device, const QDeadlineTimer &deadline)
 
 // Whether nothing answered a connection that failed after waiting waited_ms of wait_ms: it was
 // refused, reset or unreachable, or had no answer for the whole connect wait.
-bool unanswered(const QAbstractSocket &device, qint64 waited_ms, int wait_ms)
+bool unanswered(const QAbstractSocket &device, qint64 waited_ms, int wait_ms,
+                const stop_token &stop)
 {
     switch (device.error()) {
     case QAbstractSocket::ConnectionRefusedError:
@@ -79,18 +81,24 @@ bool unanswered(const QAbstractSocket &device, qint64 waited_ms, int wait_ms)
     case QAbstractSocket::NetworkError:
         return true;
     default:
-        return wait_ms == connect_wait_ms && waited_ms >= wait_ms && !waits_stopped();
+        return wait_ms == connect_wait_ms && waited_ms >= wait_ms && !stop.stop_requested();
     }
 }
 
-// Whether the address may be dialled: the failure's message, or empty.
-QString dial_sensor(tcp_device &device, const QString &address, const QDeadlineTimer &deadline,
-                    connect_outcome &outcome)
+// What the operator is told when no connection to the address could be made.
+QString connect_failure_message(const QString &address)
+{
+    return "error: connect DAE failed with IP " + address + "!";
+}
+
+// Dials the address: ok once the link is up.
+outcome dial_sensor(tcp_device &device, const QString &address, const QDeadlineTimer &deadline,
+                    const stop_token &stop)
 {
     if (!is_valid_ipv4_text(address))
-        return address_message;
+        return outcome(outcome_kind::failed, address_message);
     if (is_connected_to(device, address))
-        return "Lidar is already connected, don't repeat";
+        return outcome(outcome_kind::failed, "Lidar is already connected, don't repeat");
     // Another address while connected: that sensor is dialled instead, as by a first press.
     device.abort();
     device.connectToHost(QHostAddress(ipv4_of(address)).toString(), sensor_port,
@@ -98,33 +106,35 @@ QString dial_sensor(tcp_device &device, const QString &address, const QDeadlineT
     QElapsedTimer clock;
     clock.start();
     const int wait_ms = within(deadline, connect_wait_ms);
-    if (!wait_for(device, link_event::connected, wait_ms)) {
-        if (unanswered(device, clock.elapsed(), wait_ms))
-            outcome.loss = link_loss::unanswered;
-        device.close();
-        if (device.error() == QAbstractSocket::SocketResourceError && out_of_descriptors())
-            return descriptor_shortage("a socket for IP " + address);
-        return connect_failure_message(address);
-    }
-    return {};
+    if (wait_for(device, link_event::connected, wait_ms, stop))
+        return {};
+    const bool nothing_answered = unanswered(device, clock.elapsed(), wait_ms, stop);
+    device.close();
+    if (device.error() == QAbstractSocket::SocketResourceError && out_of_descriptors())
+        return outcome(outcome_kind::out_of_descriptors,
+                       descriptor_shortage("a socket for IP " + address));
+    return outcome(nothing_answered ? outcome_kind::unanswered : outcome_kind::failed,
+                   connect_failure_message(address));
 }
 
-// The version in the connected sensor's log; empty, with the messages appended, when none.
-QString query_lidar_version(tcp_device &device, const QDeadlineTimer &deadline,
-                            connect_outcome &outcome)
+// Asks the connected sensor for its log and reads the version in it.
+connection query_lidar_version(tcp_device &device, const QDeadlineTimer &deadline,
+                               const stop_token &stop)
 {
-    const QString failure =
-        device_failure(device.send_cmd_readlog(), "error: command send failed!");
-    const QString version = failure.isEmpty() ? version_in_log(device, deadline) : QString();
-    if (!failure.isEmpty())
-        outcome.messages << failure;
-    if (device.state() != QAbstractSocket::ConnectedState &&
-        device.error() == QAbstractSocket::RemoteHostClosedError)
-        outcome.loss = link_loss::closed_by_sensor;
+    const outcome sent = device_outcome(device.send_cmd_readlog(), "error: command send failed!");
+    const QString version = sent.is_ok() ? version_in_log(device, deadline, stop) : QString();
+    const bool closed = device.state() != QAbstractSocket::ConnectedState &&
+                        device.error() == QAbstractSocket::RemoteHostClosedError;
     // Whatever went wrong may leave log bytes unread: the next connect dials anew instead.
     if (version.isEmpty())
         device.abort();
-    return version;
+    outcome how(closed              ? outcome_kind::closed_by_sensor
+                : version.isEmpty() ? outcome_kind::no_version
+                                    : outcome_kind::ok);
+    how.messages = sent.messages;
+    if (version.isEmpty())
+        how.messages << "error: get Lidar version fail";
+    return {how, version};
 }
 
 } // namespace
@@ -135,12 +145,13 @@ bool is_connected_to(const QAbstractSocket &device, const QString &address)
            device.peerAddress().toIPv4Address() == ipv4_of(address);
 }
 
-QString other_sensor_message(const QAbstractSocket &device, const QString &address)
+outcome same_sensor(const QAbstractSocket &device, const QString &address)
 {
     if (device.state() != QAbstractSocket::ConnectedState || is_connected_to(device, address))
         return {};
-    return "error: the connected sensor is " + device.peerAddress().toString() + ", not " +
-           address + ": press connect";
+    return outcome(outcome_kind::failed, "error: the connected sensor is " +
+                                             device.peerAddress().toString() + ", not " + address +
+                                             ": press connect");
 }
 
 QString invalid_address_message()
@@ -148,23 +159,17 @@ QString invalid_address_message()
     return address_message;
 }
 
-QString connect_failure_message(const QString &address)
+bool opened_link(const outcome &how)
 {
-    return "error: connect DAE failed with IP " + address + "!";
+    return how.kind == outcome_kind::ok || how.kind == outcome_kind::no_version ||
+           how.kind == outcome_kind::closed_by_sensor;
 }
 
-connect_outcome connect_sensor(tcp_device &device, const QString &address,
-                               const QDeadlineTimer &deadline)
+connection connect_sensor(tcp_device &device, const QString &address,
+                          const QDeadlineTimer &deadline, const stop_token &stop)
 {
-    connect_outcome outcome;
-    const QString refused = dial_sensor(device, address, deadline, outcome);
-    if (!refused.isEmpty()) {
-        outcome.messages << refused;
-        return outcome;
-    }
-    outcome.connected = true;
-    outcome.version = query_lidar_version(device, deadline, outcome);
-    if (outcome.version.isEmpty())
-        outcome.messages << "error: get Lidar version fail";
-    return outcome;
+    const outcome dialled = dial_sensor(device, address, deadline, stop);
+    if (!dialled.is_ok())
+        return {dialled, {}};
+    return query_lidar_version(device, deadline, stop);
 }

@@ -23,6 +23,13 @@ QByteArray frame_of(const QByteArray &text)
     return frame;
 }
 
+// What follows the word of the "download" command: the file name, the format and the length.
+QByteArray download_arguments(const QString &file_name, int format, int data_size)
+{
+    return ' ' + file_name.toUtf8() + ' ' + QByteArray::number(format) + ' ' +
+           QByteArray::number(data_size);
+}
+
 bool is_connected(const QAbstractSocket &socket)
 {
     return socket.state() == QAbstractSocket::ConnectedState;
@@ -70,25 +77,29 @@ int tcp_device::send_cmd_shutdown()
     return send_frame(*this, command_word(__func__));
 }
 
-QByteArray download_arguments(const QString &file_name, int format, int data_size)
-{
-    return ' ' + file_name.toUtf8() + ' ' + QByteArray::number(format) + ' ' +
-           QByteArray::number(data_size);
-}
-
 int tcp_device::send_cmd_download(const QString &file_name, int format, int data_size)
 {
     return send_frame(*this,
                       command_word(__func__) + download_arguments(file_name, format, data_size));
 }
 
+int download_text_size(const QString &file_name, int format, int data_size)
+{
+    return QByteArray("download").size() + download_arguments(file_name, format, data_size).size();
+}
+
 int tcp_device::recv_ack(int expected_size, int expected_value)
+{
+    return recv_ack(expected_size, expected_value, stop_token());
+}
+
+int tcp_device::recv_ack(int expected_size, int expected_value, const stop_token &stop)
 {
     if (!is_connected(*this))
         return 2;
     // The reply may already be in: the event loop reads while an image drains.
     if (bytesAvailable() == 0)
-        wait_for(*this, link_event::ready_read, reply_wait_ms);
+        wait_for(*this, link_event::ready_read, reply_wait_ms, stop);
     const QByteArray reply = readAll();
     const int value = ack_value(reply);
     if (value == expected_value && reply.size() == expected_size)

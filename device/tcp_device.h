@@ -5,11 +5,14 @@
 #include <QString>
 #include <QTcpSocket>
 
+#include "device/stop_token.h"
+
 // Every command travels in a frame of this many bytes; a longer text goes unpadded and uncut.
 const int command_frame_size = 50;
 
-// What follows the word of the "download" command: the file name, the format and the length.
-QByteArray download_arguments(const QString &file_name, int format, int data_size);
+// The bytes of the "download" command's text for these arguments: the word, then the file name,
+// the format and the length, each after a blank.
+int download_text_size(const QString &file_name, int format, int data_size);
 
 // The link to the sensor: 50-byte command frames and the checks of its short
 // replies. Results: 0 done, 1 failed, 2 not connected. A reply check that fails or gives up
@@ -27,6 +30,8 @@ public:
     int send_cmd_shutdown();
     int send_cmd_download(const QString &file_name, int format, int data_size);
     int recv_ack(int expected_size, int expected_value);
+    // The same check, whose wait gives up once stop fires.
+    int recv_ack(int expected_size, int expected_value, const stop_token &stop);
     int recv_data(int expected_size, QByteArray &data);
 };
 

@@ -1,55 +1,33 @@
 #include "fleet/fleet_mode.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QThread>
 #include <QtGlobal>
 #include <cstdio>
 
-#include "app/console.h"
+#include "base/console.h"
 #include "cipher/crypt_file.h"
 #include "device/descriptor_limit.h"
-#include "device/link_wait.h"
-#include "device/tcp_device.h"
+#include "fleet/console_report.h"
 #include "fleet/fleet_options.h"
-#include "fleet/fleet_report.h"
-#include "fleet/fleet_schedule.h"
+#include "fleet/fleet_package.h"
+#include "fleet/fleet_run.h"
+#include "fleet/fleet_summary.h"
 #include "fleet/interrupts.h"
-#include "fleet/site_check.h"
-#include "package/package_check.h"
 #include "package/package_file.h"
-#include "package/settings_reader.h"
-#include "package/trusted_keys.h"
-#include "upgrade/sensor_run.h"
 
 namespace
 {
 
-fleet_report *report = nullptr;
-
-bool dialling_stopped()
+// Every line the tool writes goes to standard error as it is; a run gives each sensor's its
+// address.
+void console_message(QtMsgType, const QMessageLogContext &, const QString &text)
 {
-    return report->dialling_stopped();
-}
-
-// A worker thread is named after the sensor it serves, whose console lines carry the address.
-void sensor_lines(const QString &text)
-{
-    const QString lines = prefixed_lines(QThread::currentThread()->objectName(), text);
-    if (report)
-        report->line(lines);
-    else
-        write_error_line(lines);
-}
-
-void prefixed_message(QtMsgType, const QMessageLogContext &, const QString &text)
-{
-    sensor_lines(text);
+    write_error_line(text);
 }
 
 void cipher_line(const char *line)
 {
-    sensor_lines(QString::fromLocal8Bit(line));
+    write_error_line(QString::fromLocal8Bit(line));
 }
 
 // The signature's lines of --inspect.
@@ -79,40 +57,6 @@ void print_package(const checked_package &package)
     std::fflush(stdout);
 }
 
-// Reads and checks the package the options name; the failure's lines when it is broken.
-read_result<checked_package> read_checked_package(const fleet_options &options)
-{
-    const auto settings = settings_reader().read_config(options.config);
-    if (!settings) {
-        QFile unread(options.config);
-        unread.open(QIODevice::ReadOnly);
-        return read_result<checked_package>::failed(settings.failure + " (" +
-                                                    open_failure_detail(unread) + ")");
-    }
-    const auto trusted = options.trusted_keys.isEmpty()
-                             ? working_trusted_keys()
-                             : std::make_optional(read_trusted_keys(options.trusted_keys));
-    if (trusted && !*trusted) {
-        qDeleteAll(*settings.value);
-        return read_result<checked_package>::failed(trusted->failure);
-    }
-    check_rules rules;
-    rules.mode = check_rules::fleet;
-    rules.trusted = trusted ? &*trusted->value : nullptr;
-    const auto package = check_package(options.package_dir, listed_now(*settings.value), rules);
-    qDeleteAll(*settings.value);
-    return package;
-}
-
-// What every record line says of the package.
-package_stamp stamp_of(const checked_package *package)
-{
-    if (!package)
-        return {};
-    const bool trusted = package->signature.state == package_signature::trusted;
-    return {package->identity.toHex(), trusted ? package->signature.key_id : QString()};
-}
-
 // As many sensors at once as asked, and as the links the descriptors carry.
 int jobs_carried(int jobs, int carried)
 {
@@ -125,44 +69,54 @@ int jobs_carried(int jobs, int carried)
     return carried;
 }
 
-bool upgrade_fleet(const fleet_options &options, const checked_package &package,
-                   const fleet_rules &rules, fleet_report &lines)
+// What each sensor is given: the package, if any, and the options' rules.
+QVector<sensor_task> sensor_tasks(const fleet_options &options, const checked_package *package)
 {
-    const upgrade_plan plan = plan_of(package);
+    const upgrade_plan plan = package ? plan_of(*package) : upgrade_plan();
     QVector<sensor_task> tasks;
-    for (const QString &address : options.addresses)
-        tasks.append({address, package.version, package.update_list, plan, options.allow_downgrade,
-                      options.reinstall, options.verify_seconds, options.ranged.contains(address)});
-    run_fleet_schedule(tasks, rules, lines);
-    return lines.summarise();
+    for (const QString &address : options.addresses) {
+        sensor_task task;
+        task.address = address;
+        if (package) {
+            task.package_version = package->version;
+            task.update_list = package->update_list;
+            task.plan = plan;
+        }
+        task.allow_downgrade = options.allow_downgrade;
+        task.reinstall = options.reinstall;
+        task.verify_seconds = options.verify_seconds;
+        task.ranged = options.ranged.contains(address);
+        tasks.append(task);
+    }
+    return tasks;
 }
 
-// Upgrades or checks the sensors, each line through the report; the exit code.
+// Upgrades or checks the sensors, told on the console and in the record; the exit code.
 int run_sensors(const fleet_options &options, const checked_package *package)
 {
     const int links = raise_descriptor_limit();
     const int jobs = jobs_carried(options.jobs, links);
-    fleet_report lines(stamp_of(package));
-    const QString unwritable =
-        options.record.isEmpty() ? QString() : lines.open_record(options.record);
+    record_writer record(stamp_of(package));
+    const QString unwritable = options.record.isEmpty() ? QString() : record.open(options.record);
     if (!unwritable.isEmpty()) {
         write_error_line(unwritable);
         return 2;
     }
-    report = &lines;
     count_interrupts();
-    stop_waits_when(links_must_stop);
-    // Qt registers a socket's types when the first one is made; making it here keeps the
-    // workers from racing to do so.
-    delete new tcp_device;
-    const bool all_good =
+    // No further sensor is dialled after an interrupt or a record line lost; the running ones stop
+    // at the second interrupt.
+    const fleet_stops stops{stop_token(dialling_interrupted(), record.lost_line()),
+                            stop_token(links_interrupted())};
+    console_report console(record);
+    const QVector<sensor_task> tasks = sensor_tasks(options, package);
+    const QVector<sensor_record> records =
         options.what == fleet_options::check
-            ? check_site(options, package, jobs, dialling_stopped, lines)
-            : upgrade_fleet(options, *package, {jobs, links, options.canary, options.max_failures},
-                            lines);
-    report = nullptr;
+            ? check_sensors(tasks, jobs, stops, console)
+            : upgrade_sensors(tasks, {jobs, links, options.canary, options.max_failures}, stops,
+                              console);
+    write_error_line("\n" + summary_table(records));
     interrupts_handled();
-    return all_good ? 0 : 1;
+    return all_done(records) && !record.lost_line() ? 0 : 1;
 }
 
 } // namespace
@@ -170,7 +124,7 @@ int run_sensors(const fleet_options &options, const checked_package *package)
 int run_fleet_mode(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(prefixed_message);
+    qInstallMessageHandler(console_message);
     crypt_set_output(cipher_line);
     const read_result<fleet_options> options = parse_fleet_options(app.arguments());
     if (!options) {
@@ -186,7 +140,8 @@ int run_fleet_mode(int argc, char *argv[])
     }
     if (options.value->what == fleet_options::check && options.value->package_dir.isEmpty())
         return run_sensors(*options.value, nullptr);
-    const read_result<checked_package> package = read_checked_package(*options.value);
+    const read_result<checked_package> package = read_fleet_package(
+        options.value->package_dir, options.value->config, options.value->trusted_keys);
     if (!package) {
         write_error_line(package.failure);
         return 2;

@@ -9,12 +9,12 @@
 #include <QTextStream>
 #include <utility>
 
-#include "app/console.h"
-#include "app/paths.h"
+#include "base/console.h"
+#include "base/paths.h"
 #include "device/replies.h"
 #include "device/sensor_connect.h"
 #include "fleet/address_range.h"
-#include "fleet/fleet_report.h"
+#include "fleet/fleet_record.h"
 
 namespace
 {
@@ -192,10 +192,12 @@ options_result gather_addresses(const QCommandLineParser &parser, fleet_options 
 {
     QVector<listed_address> listed;
     if (parser.isSet("retry")) {
-        const read_result<QVector<listed_address>> left = sensors_to_retry(parser.values("retry"));
+        const read_result<retry_list> left = sensors_to_retry(parser.values("retry"));
         if (!left)
             return options_result::failed(left.failure);
-        listed = *left.value;
+        for (const QString &note : left.value->notes)
+            write_error_line(note);
+        listed = left.value->addresses;
     }
     for (const QString &argument : parser.positionalArguments())
         listed.append({argument, {}});

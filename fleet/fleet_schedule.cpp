@@ -1,4 +1,4 @@
-#include "fleet/fleet_schedule.h"
+#include "fleet/fleet_run.h"
 
 #include <QElapsedTimer>
 #include <QMutex>
@@ -9,22 +9,24 @@
 #include <QWaitCondition>
 #include <memory>
 
-#include "fleet/fleet_report.h"
-#include "fleet/interrupts.h"
+#include "fleet/run_watch.h"
 #include "package/package_file.h"
 
 namespace
 {
 
 const qint64 progress_interval_ms = 1000;
-// How often a waiting sensor looks at the interrupts.
-const unsigned long interrupt_poll_ms = 100;
+// How often a waiting sensor looks at the stops.
+const unsigned long stop_poll_ms = 100;
 
-// Shows one sensor's images as they stream, at most once a second.
-class progress_lines : public upgrade_observer
+// Tells one sensor's images as they stream, at most once a second.
+class progress_reports : public upgrade_observer
 {
 public:
-    progress_lines(const sensor_task &task, fleet_report &report) : task(task), report(report) {}
+    progress_reports(const sensor_task &task, fleet_observer &observer)
+        : task(task), observer(observer)
+    {
+    }
     void image_started(int) override
     {
         image_clock.start();
@@ -35,25 +37,21 @@ public:
         if (shown.elapsed() < progress_interval_ms)
             return;
         shown.restart();
-        const double seconds = qMax<qint64>(1, image_clock.elapsed()) / 1000.0;
-        report.line(QString("%1: %2 %3 % %4 MB/s")
-                        .arg(task.address, bare_name(task.plan.files[index].path))
-                        .arg(total > 0 ? 100 * taken / total : 100)
-                        .arg(taken / seconds / 1e6, 0, 'f', 2));
+        observer.sensor_progress(task.address,
+                                 {bare_name(task.plan.files[index].path), taken, total,
+                                  qMax<qint64>(1, image_clock.elapsed()) / 1000.0});
     }
-    bool interrupted() override { return links_must_stop(); }
 
 private:
     const sensor_task &task;
-    fleet_report &report;
+    fleet_observer &observer;
     QElapsedTimer image_clock, shown;
 };
 
-// Why a sensor does not start: a result and its message.
+// Why a sensor does not start, if it does not.
 struct stop_reason {
     bool stops = false;
-    sensor_record::result_kind result = sensor_record::not_started;
-    QString message;
+    outcome why;
 };
 
 // Sensors take their turn to stream in the order given, so the stop rules see the sensors
@@ -62,8 +60,10 @@ struct stop_reason {
 class fleet_schedule
 {
 public:
-    fleet_schedule(const fleet_rules &rules, int sensors, fleet_report &report)
-        : rules(rules), report(report), turns(new QWaitCondition[size_t(sensors)]), sensors(sensors)
+    fleet_schedule(const fleet_rules &rules, const fleet_stops &stops, int sensors,
+                   run_watch &watch)
+        : rules(rules), stops(stops), watch(watch), turns(new QWaitCondition[size_t(sensors)]),
+          sensors(sensors)
     {
     }
 
@@ -71,20 +71,19 @@ public:
     {
         const stop_reason stop = reason(task);
         if (stop.stops) {
-            pass_turn(index, unstarted_record(task, stop.result, stop.message));
+            pass_turn(index, unstarted_record(task, run_mode::upgrade, stop.why));
             return;
         }
-        QThread::currentThread()->setObjectName(task.address);
-        progress_lines progress(task, report);
-        sensor_run run(task);
+        const serving_sensor serving(task.address);
+        progress_reports progress(task, watch.observer);
+        sensor_run run(task, stops.links);
         if (run.open()) {
             upgrade(index, task, run, progress);
         } else {
-            const sensor_record record = run.finish(progress);
+            const sensor_record record = run.finish();
             run.hang_up();
             pass_turn(index, record);
         }
-        QThread::currentThread()->setObjectName(QString());
     }
 
     // After the canaries ended: the rest start only when all of them were upgraded.
@@ -94,16 +93,13 @@ public:
         canary_stop = canaries_good < rules.canary;
     }
 
-    // What an interrupt lets finish: "2 streaming and 1 verifying"; empty when nothing.
-    QString finishing()
+    fleet_activity activity()
     {
         const QMutexLocker lock(&mutex);
-        QStringList running;
-        if (streaming > 0)
-            running << QString("%1 streaming").arg(streaming);
-        if (verifying > 0)
-            running << QString("%1 verifying").arg(verifying);
-        return running.join(" and ");
+        fleet_activity now;
+        now.streaming = streaming;
+        now.verifying = verifying;
+        return now;
     }
 
 private:
@@ -118,8 +114,8 @@ private:
         const bool verifies = streams && task.verify_seconds > 0;
         if (verifies)
             free_slot(true);
-        const sensor_record record = run.finish(progress);
-        report.finished(record);
+        const sensor_record record = run.finish();
+        watch.finished(record);
         count(index, record, verifies);
         if (streams && !verifies)
             free_slot(false);
@@ -135,18 +131,19 @@ private:
     stop_reason locked_reason(const sensor_task &task) const
     {
         // After an interrupt, or once the record cannot keep what happens, no sensor is dialled.
-        if (report.dialling_stopped())
-            return {true, sensor_record::interrupted, {}};
+        if (stops.dialling.stop_requested())
+            return {true, outcome(outcome_kind::interrupted)};
         // The package is no longer the one checked: nothing more of it is sent anywhere.
         if (task.plan.change->known())
-            return {true, sensor_record::not_started, task.plan.change->message()};
+            return {true, outcome(outcome_kind::held_back, task.plan.change->message())};
         if (canary_stop)
-            return {
-                true, sensor_record::not_started,
-                QString("the first %1 sensors (--canary) were not all upgraded").arg(rules.canary)};
+            return {true, outcome(outcome_kind::held_back,
+                                  QString("the first %1 sensors (--canary) were not all upgraded")
+                                      .arg(rules.canary))};
         if (rules.max_failures > 0 && failures >= rules.max_failures)
-            return {true, sensor_record::not_started,
-                    QString("%1 sensors failed (--max-failures)").arg(rules.max_failures)};
+            return {true,
+                    outcome(outcome_kind::held_back,
+                            QString("%1 sensors failed (--max-failures)").arg(rules.max_failures))};
         return {};
     }
 
@@ -158,11 +155,11 @@ private:
         stop_reason stop;
         while (!(stop = locked_reason(task)).stops &&
                !(next_turn == index && streaming < rules.jobs))
-            (next_turn == index ? slot_freed : turns[index]).wait(&mutex, interrupt_poll_ms);
+            (next_turn == index ? slot_freed : turns[index]).wait(&mutex, stop_poll_ms);
         wait_turn(index);
         if (stop.stops) {
             lock.unlock();
-            run.withhold(stop.result, stop.message);
+            run.withhold(stop.why);
             return false;
         }
         ++streaming;
@@ -181,7 +178,7 @@ private:
     // sensors after it see it whatever the timing.
     void pass_turn(int index, const sensor_record &record)
     {
-        report.finished(record);
+        watch.finished(record);
         QMutexLocker lock(&mutex);
         wait_turn(index);
         count_locked(index, record);
@@ -191,7 +188,7 @@ private:
     void wait_turn(int index)
     {
         while (next_turn != index)
-            turns[index].wait(&mutex, interrupt_poll_ms);
+            turns[index].wait(&mutex, stop_poll_ms);
         if (++next_turn < sensors)
             turns[next_turn].wakeAll();
     }
@@ -205,15 +202,17 @@ private:
 
     void count_locked(int index, const sensor_record &record)
     {
-        failures += record.result == sensor_record::failed;
+        const record_result result = result_of(record);
+        failures += result == record_result::failed;
         // A canary already at the package version runs it as surely as one just upgraded.
-        canaries_good += index < rules.canary && (record.result == sensor_record::upgraded ||
-                                                  record.result == sensor_record::skipped);
+        canaries_good += index < rules.canary &&
+                         (result == record_result::upgraded || result == record_result::skipped);
         slot_freed.wakeAll();
     }
 
     const fleet_rules &rules;
-    fleet_report &report;
+    const fleet_stops &stops;
+    run_watch &watch;
     QMutex mutex;
     QWaitCondition slot_freed; // or a result counted: for the sensor whose turn it is
     const std::unique_ptr<QWaitCondition[]> turns;
@@ -243,20 +242,21 @@ private:
 
 } // namespace
 
-void run_fleet_schedule(const QVector<sensor_task> &tasks, const fleet_rules &rules,
-                        fleet_report &report)
+QVector<sensor_record> upgrade_sensors(const QVector<sensor_task> &tasks, const fleet_rules &rules,
+                                       const fleet_stops &stops, fleet_observer &observer)
 {
-    fleet_schedule schedule(rules, tasks.size(), report);
-    const auto finishing = [&schedule] { return schedule.finishing(); };
+    run_watch watch(observer);
+    fleet_schedule schedule(rules, stops, tasks.size(), watch);
+    const auto now = [&schedule] { return schedule.activity(); };
     QThreadPool pool;
     pool.setMaxThreadCount(rules.links);
     const int canaries = qMin(rules.canary, tasks.size());
     for (int i = 0; i < tasks.size(); ++i) {
         if (i == canaries && canaries > 0) {
-            report.await(pool, finishing);
+            watch.await(pool, now);
             schedule.judge_canaries();
         }
         pool.start(new sensor_job(schedule, i, tasks[i]));
     }
-    report.await(pool, finishing);
+    return watch.await(pool, now);
 }

@@ -1,10 +1,8 @@
-#include "fleet/site_check.h"
-
 #include <QRunnable>
-#include <QThread>
 #include <QThreadPool>
 
-#include "upgrade/sensor_run.h"
+#include "fleet/fleet_run.h"
+#include "fleet/run_watch.h"
 
 namespace
 {
@@ -12,53 +10,40 @@ namespace
 class check_job : public QRunnable
 {
 public:
-    check_job(const sensor_task &task, bool (*stopped)(), fleet_report &report)
-        : task(task), stopped(stopped), report(report)
+    check_job(const sensor_task &task, const fleet_stops &stops, run_watch &watch)
+        : task(task), stops(stops), watch(watch)
     {
     }
     void run() override
     {
-        if (stopped()) {
-            report.finished(unstarted_record(task, sensor_record::interrupted));
+        if (stops.dialling.stop_requested()) {
+            watch.finished(
+                unstarted_record(task, run_mode::check, outcome(outcome_kind::interrupted)));
             return;
         }
-        QThread::currentThread()->setObjectName(task.address);
-        report.finished(check_sensor(task));
-        QThread::currentThread()->setObjectName(QString());
+        const serving_sensor serving(task.address);
+        watch.finished(check_sensor(task, stops.links));
     }
 
 private:
     const sensor_task task;
-    bool (*stopped)();
-    fleet_report &report;
+    const fleet_stops &stops;
+    run_watch &watch;
 };
-
-sensor_task task_of(const QString &address, const fleet_options &options,
-                    const checked_package *package)
-{
-    sensor_task task;
-    task.address = address;
-    task.allow_downgrade = options.allow_downgrade;
-    task.ranged = options.ranged.contains(address);
-    if (package) {
-        task.package_version = package->version;
-        task.update_list = package->update_list;
-    }
-    return task;
-}
 
 } // namespace
 
-bool check_site(const fleet_options &options, const checked_package *package, int jobs,
-                bool (*stopped)(), fleet_report &report)
+QVector<sensor_record> check_sensors(const QVector<sensor_task> &tasks, int jobs,
+                                     const fleet_stops &stops, fleet_observer &observer)
 {
+    run_watch watch(observer);
     QThreadPool pool;
     pool.setMaxThreadCount(jobs);
-    for (const QString &address : options.addresses)
-        pool.start(new check_job(task_of(address, options, package), stopped, report));
-    report.await(pool, [&] {
-        const int running = pool.activeThreadCount();
-        return running > 0 ? QString("%1 checks").arg(running) : QString();
+    for (const sensor_task &task : tasks)
+        pool.start(new check_job(task, stops, watch));
+    return watch.await(pool, [&pool] {
+        fleet_activity now;
+        now.checking = pool.activeThreadCount();
+        return now;
     });
-    return report.summarise();
 }

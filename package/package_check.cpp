@@ -8,9 +8,8 @@
 #include <memory>
 #include <optional>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "cipher/crypt_file.h"
-#include "device/tcp_device.h"
 #include "package/manifest.h"
 #include "package/package_file.h"
 #include "package/update_list.h"
@@ -72,17 +71,12 @@ bool padding_is_number(const QString &dir, const QString &name)
 }
 
 // What the fleet refuses of a file the window would send.
-QString fleet_refusal(const checked_file &file, const QString &dir)
+QString fleet_refusal(const checked_file &file, const QString &dir, const check_rules &rules)
 {
     const QString name = bare_name(file.path);
     if (!padding_is_number(dir, name))
         return "error: the padding count of " + name + " is not a number!";
-    const int text =
-        QByteArray("download").size() + download_arguments(name, file.format, file.length).size();
-    if (text > command_frame_size)
-        return "error: the download command for " + name + " takes " + QString::number(text) +
-               " bytes, more than its frame's " + QString::number(command_frame_size) + "!";
-    return {};
+    return rules.announceable ? rules.announceable(name, file.format, file.length) : QString();
 }
 
 file_result check_file(const QString &dir, const listed_file &listed, const check_rules &rules)
@@ -103,7 +97,7 @@ file_result check_file(const QString &dir, const listed_file &listed, const chec
         return file_result::failed(length.failure);
     file.length = *length.value;
     file.padding = int(file.size - file.length);
-    const QString refused = fleet ? fleet_refusal(file, dir) : QString();
+    const QString refused = fleet ? fleet_refusal(file, dir, rules) : QString();
     if (!refused.isEmpty())
         return file_result::failed(refused);
     if (!take_digests(file, rules.tick))

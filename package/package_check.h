@@ -54,8 +54,8 @@ struct check_rules {
         // them with a manifest.
         window,
         // Stricter, since no one watches the run: refuses a package without files, a name that
-        // leaves the directory or does not fit the download frame, and a padding count that is
-        // not a number; every failure says what it is about.
+        // leaves the directory or is not announceable, and a padding count that is not a
+        // number; every failure says what it is about.
         fleet,
         // As the window, for a new manifest: any manifest there is passed over.
         new_manifest
@@ -63,6 +63,10 @@ struct check_rules {
     mode_kind mode = window;
     const trusted_keys *trusted = nullptr; // null: no trust store, the signature is not checked
     std::function<void()> tick;            // after each image piece hashed; may be empty
+    // The fleet's rule on what a file's download command announces (its bare name, format and
+    // image length), after its padding count is read: the failure's message, or empty. May be
+    // empty.
+    std::function<QString(const QString &name, int format, int length)> announceable;
 };
 
 // Reads the package in dir for the files given and decrypts every image; then, with a trust

@@ -5,7 +5,7 @@
 #include <QTextStream>
 #include <QtDebug>
 
-#include "app/console.h"
+#include "base/console.h"
 
 namespace
 {

@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFile>
 
-#include "app/paths.h"
+#include "base/paths.h"
 
 read_result<trusted_keys> read_trusted_keys(const QString &path)
 {

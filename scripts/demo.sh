@@ -21,4 +21,4 @@ sensor=$!
 trap 'kill $sensor 2>/dev/null || true' EXIT
 echo "Simulated sensor on 127.0.0.1:50661; images it receives land in demo/received/."
 echo "Package: $PWD/package"
-"$bin/app/corvalen"
+"$bin/entry/corvalen"

@@ -57,7 +57,7 @@ step() {
   shift
   echo "\$ corvalen $*"
   local status=0
-  QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/app/corvalen" "$@" || status=$?
+  QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$bin/entry/corvalen" "$@" || status=$?
   echo "corvalen exited with $status (0: all done, 1: some sensor is not, 2: refused)"
   [ "$status" -le 1 ]
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang and runs each one.
+# Builds the libFuzzer targets with clang and runs them side by side.
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]   (default 60 s, every target)
 # FUZZ_RUNS=N runs each target for N executions instead of a time limit.
 set -euo pipefail
@@ -18,14 +18,31 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export TMPDIR=${FUZZ_TMPDIR:-/dev/shm}
 [ -d "$TMPDIR" ] || export TMPDIR=/tmp
+# The targets run side by side, each for as long as alone.
+pids=()
 for t in "${targets[@]}"; do
   corpus="$work/$t"
   mkdir -p "$corpus"
   cp -r fuzz/corpus/"$t"/. "$corpus"/ 2>/dev/null || true
-  echo "== $t"
   # The code under test prints its console lines; keep only the fuzzer's report.
-  "$build_dir/fuzz/$t" "${limit[@]}" -max_len=4096 -artifact_prefix="$work/" "$corpus" >/dev/null 2>"$work/$t.log" || {
-    cat "$work/$t.log"; mkdir -p fuzz-artifacts; cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* fuzz-artifacts/ 2>/dev/null || true
-    echo "fuzz: $t failed"; exit 1; }
-  grep -E "^Done|^#[0-9]+ +DONE" "$work/$t.log" | tail -1
+  "$build_dir/fuzz/$t" "${limit[@]}" -max_len=4096 -artifact_prefix="$work/$t-" "$corpus" \
+    >/dev/null 2>"$work/$t.log" &
+  pids+=($!)
 done
+failed=()
+for i in "${!targets[@]}"; do
+  t=${targets[$i]}
+  echo "== $t"
+  if wait "${pids[$i]}"; then
+    grep -E "^Done|^#[0-9]+ +DONE" "$work/$t.log" | tail -1
+  else
+    cat "$work/$t.log"
+    failed+=("$t")
+  fi
+done
+if [ ${#failed[@]} -gt 0 ]; then
+  mkdir -p fuzz-artifacts
+  cp "$work"/*-crash-* "$work"/*-leak-* "$work"/*-timeout-* fuzz-artifacts/ 2>/dev/null || true
+  echo "fuzz: ${failed[*]} failed"
+  exit 1
+fi

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes app/corvalen.ico, the icon in corvalen.exe: a blue disc with a white ring
+"""Writes entry/corvalen.ico, the icon in corvalen.exe: a blue disc with a white ring
 and dot, like a lidar's sweep, at 16, 32 and 48 pixels (32-bit images with alpha).
 Run it again only to change the icon; the build takes the committed file."""
 import math
@@ -44,5 +44,5 @@ def icon(sizes):
 
 
 if __name__ == "__main__":
-    target = Path(__file__).resolve().parent.parent / "app" / "corvalen.ico"
+    target = Path(__file__).resolve().parent.parent / "entry" / "corvalen.ico"
     target.write_bytes(icon([16, 32, 48]))

@@ -27,4 +27,5 @@ for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; do
 mkdir -p "$WINEPREFIX"
 "$wine_dir/wineserver" -p >/dev/null 2>&1
 "$wine_dir/wine64" wineboot -i >/dev/null 2>&1
-ctest --test-dir "$build_dir" --output-on-failure -j2
+# Test runs wait on sensors more than they compute: twice as many as there are cores.
+ctest --test-dir "$build_dir" --output-on-failure -j"$((2 * $(nproc)))"

@@ -4,4 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 "$(dirname "$0")/build.sh" "$@"
 export QT_QPA_PLATFORM=offscreen
-ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure -j2
+# Test runs wait on sensors more than they compute: twice as many as there are cores.
+ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure -j"$((2 * $(nproc)))"

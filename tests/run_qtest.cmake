@@ -2,9 +2,9 @@
 # under wine, a Qt Test program's output does not reach a redirected stdout, so
 # it goes to LOG first, and its failures are repeated at the end, where a
 # shortened CI log still shows them. Fails when any test function failed.
-#   cmake -DEMULATOR=... -DPROGRAM=... -DLOG=... -P run_qtest.cmake
+#   cmake -DEMULATOR=... -DPROGRAM=... [-DARGUMENTS=...] -DLOG=... -P run_qtest.cmake
 file(REMOVE ${LOG})
-execute_process(COMMAND ${EMULATOR} ${PROGRAM} -o ${LOG},txt RESULT_VARIABLE result)
+execute_process(COMMAND ${EMULATOR} ${PROGRAM} ${ARGUMENTS} -o ${LOG},txt RESULT_VARIABLE result)
 if(EXISTS ${LOG})
   file(READ ${LOG} log)
   message("${log}")

@@ -33,94 +33,85 @@ public:
         files.append(file);
         shown.file_finished(index, file);
     }
-    bool interrupted() override { return shown.interrupted(); }
 
 private:
     upgrade_observer &shown;
     QVector<sent_file> &files;
 };
 
-// What stops the sensor before anything is sent: the message, or empty.
-QString refusal(const sensor_task &task, const QString &version)
+// Whether the package may be sent to a sensor at version: ok, or refused.
+outcome refusal(const sensor_task &task, const QString &version)
 {
-    const QString gate = gate_failure(version, task.package_version, task.update_list);
-    if (!gate.isEmpty())
+    const outcome gate = version_gate(version, task.package_version, task.update_list);
+    if (!gate.is_ok())
         return gate;
     if (is_downgrade(version, task.package_version) && !task.allow_downgrade)
-        return "error: downgrade from " + version + " to " + task.package_version +
-               " refused without --allow-downgrade";
+        return outcome(outcome_kind::refused, "error: downgrade from " + version + " to " +
+                                                  task.package_version +
+                                                  " refused without --allow-downgrade");
     return {};
 }
 
 // Lets what was queued leave, then ends the link.
-void close_link(tcp_device &device)
+void close_link(tcp_device &device, const stop_token &stop)
 {
     device.disconnectFromHost();
     if (device.state() != QAbstractSocket::UnconnectedState)
-        wait_for(device, link_event::disconnected, goodbye_wait_ms);
+        wait_for(device, link_event::disconnected, goodbye_wait_ms, stop);
     device.abort();
 }
 
-// Dials the sensor and reads its version into the record; false, with the record's message and
-// the result unreached, when there is no link or no version (the link is closed then). An
-// address of a range where nothing answered the connection is empty: no sensor, no message.
-bool reach_sensor(tcp_device &device, const sensor_task &task, bool ranged, sensor_record &record,
-                  sensor_record::result_kind unreached)
+// Dials the sensor and reads its version into the record; false, with the record's outcome,
+// when there is no link or no version (the link is closed then). An address of a range where
+// nothing answered the connection is no sensor: nothing is said of it.
+bool reach_sensor(tcp_device &device, const sensor_task &task, sensor_record &record,
+                  const stop_token &stop)
 {
-    const connect_outcome link = connect_sensor(device, task.address);
+    const connection link = connect_sensor(device, task.address, QDeadlineTimer::Forever, stop);
     record.old_version = link.version;
-    record.message = link.messages.join('\n');
-    if (link.messages.isEmpty())
+    if (!link.version.isEmpty())
         return true;
-    record.result = unreached;
-    if (ranged && link.loss == link_loss::unanswered) {
-        record.result = sensor_record::empty;
-        record.message.clear();
-    }
+    const bool no_sensor = record.ranged && link.how.kind == outcome_kind::unanswered;
+    record.result = no_sensor ? outcome(outcome_kind::unanswered) : link.how;
     return false;
 }
 
-// What the package would do with the reached sensor: current, refused (with the record's
-// message) or outdated, which is sent.
-sensor_record::result_kind package_verdict(const sensor_task &task, sensor_record &record)
+// What the package would do with the reached sensor: current, refused, or ok (it is sent).
+outcome package_verdict(const sensor_task &task, const sensor_record &record)
 {
     if (record.old_version == task.package_version && !task.reinstall)
-        return sensor_record::current;
-    record.message = refusal(task, record.old_version);
-    return record.message.isEmpty() ? sensor_record::outdated : sensor_record::refused;
+        return outcome(outcome_kind::current);
+    return refusal(task, record.old_version);
 }
 
-void check_version(const sensor_task &task, sensor_record &record)
+void check_version(const sensor_task &task, sensor_record &record, const stop_token &stop)
 {
     tcp_device device;
-    if (reach_sensor(device, task, task.ranged, record, sensor_record::unreachable))
-        record.result =
-            task.package_version.isEmpty() ? sensor_record::found : package_verdict(task, record);
-    close_link(device);
+    // Without a package a sensor that gave its version is found.
+    if (reach_sensor(device, task, record, stop) && !task.package_version.isEmpty())
+        record.result = package_verdict(task, record);
+    close_link(device, stop);
 }
 
 // A wait cut short by the interrupt fails: the sensor was interrupted, whatever step it was at.
 void settle_interrupted(sensor_record &record, bool stopped)
 {
-    const bool cut_short = record.result == sensor_record::failed ||
-                           record.result == sensor_record::unreachable ||
-                           record.result == sensor_record::empty;
-    if (cut_short && stopped) {
-        record.result = sensor_record::interrupted;
-        record.message.clear();
-        record.detail.clear();
-    }
+    const record_result result = result_of(record);
+    const bool cut_short = result == record_result::failed ||
+                           result == record_result::unreachable || result == record_result::empty;
+    if (cut_short && stopped)
+        record.result = outcome(outcome_kind::interrupted);
 }
 
-// Sleeps until the clock shows ms, unless the observer interrupts first: then false.
-bool pause_until(const QElapsedTimer &clock, qint64 ms, upgrade_observer &observer)
+// Sleeps until the clock shows ms, unless stop fires first: then false.
+bool pause_until(const QElapsedTimer &clock, qint64 ms, const stop_token &stop)
 {
     while (clock.elapsed() < ms) {
-        if (observer.interrupted())
+        if (stop.stop_requested())
             return false;
         QThread::msleep(ulong(qMin<qint64>(pause_step_ms, ms - clock.elapsed())));
     }
-    return !observer.interrupted();
+    return !stop.stop_requested();
 }
 
 // What the attempts after "shutdown" saw of a sensor that has not proved its restart yet.
@@ -129,16 +120,18 @@ struct restart_watch {
     bool gone = false;        // a connection nothing answered, or a link the sensor closed
     bool back_silent = false; // since it was gone, a link came up without a version
 
-    void saw(const connect_outcome &back)
+    void saw(const connection &back)
     {
         if (!back.version.isEmpty())
             still_at = back.version;
+        const bool lost = back.how.kind == outcome_kind::unanswered ||
+                          back.how.kind == outcome_kind::closed_by_sensor;
         // An attempt cut short by the deadline shows nothing either way.
-        if (back.loss != link_loss::none)
+        if (lost)
             back_silent = false;
-        else if (back.connected)
+        else if (opened_link(back.how))
             back_silent = gone;
-        gone = gone || back.loss != link_loss::none;
+        gone = gone || lost;
     }
 
     QString failure(int seconds) const
@@ -153,27 +146,28 @@ struct restart_watch {
 
 } // namespace
 
-sensor_record unstarted_record(const sensor_task &task, sensor_record::result_kind result,
-                               const QString &message)
+sensor_record unstarted_record(const sensor_task &task, run_mode mode, const outcome &why)
 {
     sensor_record record;
     record.address = task.address;
     record.new_version = task.package_version;
-    record.result = result;
-    record.message = message;
+    record.mode = mode;
+    record.ranged = task.ranged;
+    record.result = why;
     record.started = QDateTime::currentDateTimeUtc();
     return record;
 }
 
-sensor_run::sensor_run(const sensor_task &task)
-    : task(task), record(unstarted_record(task, sensor_record::failed))
+sensor_run::sensor_run(const sensor_task &task, const stop_token &stop)
+    : task(task), stop(stop),
+      record(unstarted_record(task, run_mode::upgrade, outcome(outcome_kind::failed)))
 {
     clock.start();
 }
 
 bool sensor_run::open()
 {
-    return open_link(task.ranged);
+    return open_link();
 }
 
 // Firmware may close a link left idle. Having answered once, the sensor is no empty address when
@@ -184,57 +178,45 @@ bool sensor_run::ready()
         return true;
     qDebug() << "link closed or out of step while waiting for its turn: dialling again";
     device.abort();
-    return open_link(false);
+    record.ranged = false;
+    return open_link();
 }
 
-bool sensor_run::open_link(bool ranged)
+bool sensor_run::open_link()
 {
-    if (!reach_sensor(device, task, ranged, record, sensor_record::failed))
+    if (!reach_sensor(device, task, record, stop))
         return false;
-    const sensor_record::result_kind verdict = package_verdict(task, record);
-    if (verdict == sensor_record::outdated) {
-        announce_upgrade(record.old_version, task.package_version);
-        return true;
-    }
-    record.result =
-        verdict == sensor_record::current ? sensor_record::skipped : sensor_record::failed;
-    return false;
+    record.result = package_verdict(task, record);
+    if (!record.result.is_ok())
+        return false;
+    announce_upgrade(record.old_version, task.package_version);
+    return true;
 }
 
 void sensor_run::send(upgrade_observer &observer)
 {
     recording_observer recording(observer, record.files);
-    const upgrade_outcome outcome = run_upgrade(device, task.plan, recording);
+    record.result = run_upgrade(device, task.plan, recording, stop);
     since_shutdown.start();
-    // In upgrade_outcome's order: done, failed, interrupted, withheld.
-    const sensor_record::result_kind results[] = {sensor_record::upgraded, sensor_record::failed,
-                                                  sensor_record::interrupted,
-                                                  sensor_record::not_started};
-    record.result = results[outcome.result];
-    if (outcome.result == upgrade_outcome::failed || outcome.result == upgrade_outcome::withheld)
-        record.message = outcome.message;
-    if (outcome.result == upgrade_outcome::failed)
-        record.detail = outcome.detail;
 }
 
 void sensor_run::hang_up()
 {
-    close_link(device);
+    close_link(device, stop);
 }
 
-void sensor_run::withhold(sensor_record::result_kind result, const QString &message)
+void sensor_run::withhold(const outcome &why)
 {
-    record.result = result;
-    record.message = message;
+    record.result = why;
 }
 
-sensor_record sensor_run::finish(upgrade_observer &observer)
+sensor_record sensor_run::finish()
 {
-    if (record.result == sensor_record::upgraded && task.verify_seconds > 0) {
+    if (result_of(record) == record_result::upgraded && task.verify_seconds > 0) {
         hang_up();
-        verify(observer);
+        verify();
     }
-    settle_interrupted(record, observer.interrupted());
+    settle_interrupted(record, stop.stop_requested());
     record.seconds = clock.elapsed() / 1000.0;
     return record;
 }
@@ -243,20 +225,20 @@ sensor_record sensor_run::finish(upgrade_observer &observer)
 // until the time allowed since "shutdown" has passed; no wait of an attempt runs past it. The
 // package version is proof at any time; another version counts only once the sensor was seen
 // gone (a connection nothing answered, a link it closed) before the attempt that read it.
-void sensor_run::verify(upgrade_observer &observer)
+void sensor_run::verify()
 {
     const qint64 limit_ms = qint64(task.verify_seconds) * 1000;
     const QDeadlineTimer deadline(limit_ms - since_shutdown.elapsed(), Qt::PreciseTimer);
     restart_watch watch{record.old_version};
     for (qint64 due = 0; !deadline.hasExpired(); due += verify_attempt_ms) {
-        if (!pause_until(since_shutdown, qMin(due, limit_ms), observer)) {
-            record.result = sensor_record::interrupted;
+        if (!pause_until(since_shutdown, qMin(due, limit_ms), stop)) {
+            record.result = outcome(outcome_kind::interrupted);
             return;
         }
         if (deadline.hasExpired())
             break;
         tcp_device probe;
-        const connect_outcome back = connect_sensor(probe, task.address, deadline);
+        const connection back = connect_sensor(probe, task.address, deadline, stop);
         probe.abort();
         if (back.version == task.package_version || (watch.gone && !back.version.isEmpty())) {
             judge_restart(back.version);
@@ -264,28 +246,25 @@ void sensor_run::verify(upgrade_observer &observer)
         }
         watch.saw(back);
     }
-    record.result = sensor_record::failed;
-    record.message = watch.failure(task.verify_seconds);
+    record.result = outcome(outcome_kind::failed, watch.failure(task.verify_seconds));
 }
 
 // The version the restarted sensor reported: upgraded with the package version, else failed.
 void sensor_run::judge_restart(const QString &version)
 {
     record.verified_version = version;
-    if (version != task.package_version) {
-        record.result = sensor_record::failed;
-        record.message =
-            "error: sensor restarted with " + version + ", not " + task.package_version;
-    }
+    if (version != task.package_version)
+        record.result = outcome(outcome_kind::failed, "error: sensor restarted with " + version +
+                                                          ", not " + task.package_version);
 }
 
-sensor_record check_sensor(const sensor_task &task)
+sensor_record check_sensor(const sensor_task &task, const stop_token &stop)
 {
-    sensor_record record = unstarted_record(task, sensor_record::failed);
+    sensor_record record = unstarted_record(task, run_mode::check, outcome());
     QElapsedTimer clock;
     clock.start();
-    check_version(task, record);
-    settle_interrupted(record, waits_stopped());
+    check_version(task, record, stop);
+    settle_interrupted(record, stop.stop_requested());
     record.seconds = clock.elapsed() / 1000.0;
     return record;
 }

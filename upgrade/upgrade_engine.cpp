@@ -21,40 +21,40 @@ namespace
 class file_run
 {
 public:
-    file_run(tcp_device &device, const upgrade_plan &plan, int index, upgrade_observer &observer)
+    file_run(tcp_device &device, const upgrade_plan &plan, int index, upgrade_observer &observer,
+             const stop_token &stop)
         : device(device), plan(plan), entry(plan.files[index]), index(index), observer(observer),
-          file_name(bare_name(entry.path))
+          stop(stop), file_name(bare_name(entry.path))
     {
     }
 
-    // The failure's message, or empty once the sensor acknowledged the image.
-    QString send(sent_file &sent)
+    // Ok once the sensor acknowledged the image.
+    outcome send(sent_file &sent)
     {
         qDebug() << "open file" << entry.path;
         QFile file(entry.path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            detail = open_failure_detail(file);
-            return package_failure("error: file open failed!", entry.path);
-        }
+        if (!file.open(QIODevice::ReadOnly))
+            return package_failure("error: file open failed!", entry.path,
+                                   open_failure_detail(file));
         qDebug() << "\t--ok";
-        const QString refused = announce();
-        if (!refused.isEmpty())
-            return refused;
+        const outcome announced = announce();
+        if (!announced.is_ok())
+            return announced;
         qDebug() << "send file data";
         observer.image_started(index);
         QElapsedTimer clock;
         clock.start();
-        const QString unsent = send_image(sent.sha256);
-        if (!unsent.isEmpty())
-            return unsent;
+        const outcome streamed = send_image(sent.sha256);
+        if (!streamed.is_ok())
+            return streamed;
         sent.seconds = clock.nsecsElapsed() / 1e9;
         qDebug() << "\t--ok";
         qDebug() << "upgrade" << entry.path;
         // The link was up for the whole image: lost by now, whenever the loss was noticed, it
         // is the sensor not acknowledging the image.
-        if (device.recv_ack(4, 0) != 0) {
+        if (device.recv_ack(4, 0, stop) != 0) {
             device.abort();
-            return "rror: Lidar not prepared!";
+            return outcome(outcome_kind::failed, "rror: Lidar not prepared!");
         }
         qDebug() << "\t--ok";
         sent.name = file_name;
@@ -65,62 +65,62 @@ public:
 private:
     // Reads the padding count, checks what will be announced, sends "download" and awaits its
     // acknowledgement.
-    QString announce()
+    outcome announce()
     {
         const read_result<int> image = image_length(entry.path, plan.package_dir, entry.size);
         if (!image)
             return package_failure(image.failure, companion_path(plan.package_dir, file_name));
         length = *image.value;
-        // The last look before the sensor is told anything: a change another run found.
-        if (plan.change->known()) {
-            withheld = index == 0;
-            return change_found_elsewhere();
-        }
+        // The last look before the sensor is told anything: a change another run found holds
+        // back a sensor that was sent nothing yet.
+        if (plan.change->known())
+            return index == 0 ? outcome(outcome_kind::held_back, plan.change->message())
+                              : change_found_elsewhere();
 
         qDebug() << "send upgrade command";
-        const QString unsent =
-            device_failure(device.send_cmd_download(file_name, entry.format, length),
+        const outcome sent =
+            device_outcome(device.send_cmd_download(file_name, entry.format, length),
                            "error: command send failed!");
-        if (!unsent.isEmpty())
-            return unsent;
+        if (!sent.is_ok())
+            return sent;
         qDebug() << "\t--ok";
         qDebug() << "Lidar is preparing";
-        const QString unprepared =
-            device_failure(device.recv_ack(4, 0), "error: Lidar not prepared!");
-        if (!unprepared.isEmpty())
-            return unprepared;
+        const outcome prepared =
+            device_outcome(device.recv_ack(4, 0, stop), "error: Lidar not prepared!");
+        if (!prepared.is_ok())
+            return prepared;
         qDebug() << "\t--ok";
         return {};
     }
 
     // A package file that no longer reads as checked: the package changed. One that did not
     // open for want of a descriptor says so instead, since the package may be whole.
-    QString package_failure(const QString &message, const QString &path)
+    static outcome package_failure(const QString &message, const QString &path,
+                                   const QString &detail = {})
     {
         if (out_of_descriptors())
-            return descriptor_shortage(path);
-        changed_here = true;
-        return message;
+            return outcome(outcome_kind::out_of_descriptors, descriptor_shortage(path), detail);
+        return outcome(outcome_kind::package_changed, message, detail);
     }
 
-    QString change_found_elsewhere()
+    outcome change_found_elsewhere() const
     {
-        detail = plan.change->detail();
-        return plan.change->message();
+        return outcome(outcome_kind::package_changed, plan.change->message(),
+                       plan.change->detail());
     }
 
     // Streams the image; a failure resets the link, since the sensor still waits for bytes
     // that will not come, nothing it says later may be taken as an answer, and nothing still
     // queued may reach it.
-    QString send_image(QByteArray &sha256)
+    outcome send_image(QByteArray &sha256)
     {
-        const QString failure = stream_image(sha256);
-        if (!failure.isEmpty())
+        const outcome streamed = stream_image(sha256);
+        if (!streamed.is_ok())
             reset_link(device);
-        return failure;
+        return streamed;
     }
 
-    QString stream_image(QByteArray &sha256)
+    outcome stream_image(QByteArray &sha256)
     {
         crypt_stream image;
         if (crypt_stream_open(&image, "decry", entry.path.toLocal8Bit().constData()) != 0)
@@ -130,7 +130,7 @@ private:
             device, image, length,
             [this](qint64 taken) {
                 observer.image_progress(index, taken, length);
-                return !observer.interrupted() && !plan.change->known();
+                return !stop.stop_requested() && !plan.change->known();
             },
             entry.piece_sha256);
         crypt_stream_close(&image);
@@ -141,19 +141,16 @@ private:
             observer.image_progress(index, length, length);
             return {};
         case image_result::file_changed:
-            changed_here = true;
-            return changed_message(file_name);
+            return outcome(outcome_kind::package_changed, changed_message(file_name));
         case image_result::no_memory:
-            return "Decried memory is NULL";
+            return outcome(outcome_kind::failed, "Decried memory is NULL");
         case image_result::stopped:
-            if (plan.change->known())
-                return change_found_elsewhere();
-            stopped = true;
-            return "interrupted";
+            return plan.change->known() ? change_found_elsewhere()
+                                        : outcome(outcome_kind::interrupted);
         case image_result::stalled:
             break;
         }
-        return "rror: Lidar not prepared!";
+        return outcome(outcome_kind::failed, "rror: Lidar not prepared!");
     }
 
     tcp_device &device;
@@ -161,21 +158,16 @@ private:
     const plan_file &entry;
     const int index;
     upgrade_observer &observer;
+    const stop_token stop;
     const QString file_name;
     int length = 0;
-
-public:
-    bool stopped = false;      // the observer interrupted the image: the run ends, not fails
-    bool changed_here = false; // the failure is a package file that changed since its check
-    bool withheld = false;     // another run's change stopped this one before it sent anything
-    QString detail;            // what a failure is about, when there is more to say
 };
 
 // Ends a run between its steps: the link is reset as after a failed image.
-upgrade_outcome interrupted(tcp_device &device)
+outcome interrupted(tcp_device &device)
 {
     reset_link(device);
-    return {upgrade_outcome::interrupted, "interrupted", {}};
+    return outcome(outcome_kind::interrupted);
 }
 
 } // namespace
@@ -217,25 +209,24 @@ QString package_change::detail() const
     return first_detail;
 }
 
-upgrade_outcome run_upgrade(tcp_device &device, const upgrade_plan &plan,
-                            upgrade_observer &observer)
+outcome run_upgrade(tcp_device &device, const upgrade_plan &plan, upgrade_observer &observer,
+                    const stop_token &stop)
 {
     for (int index = 0; index < plan.files.size(); ++index) {
-        if (observer.interrupted())
+        if (stop.stop_requested())
             return interrupted(device);
         sent_file sent;
-        file_run run(device, plan, index, observer);
-        const QString message = run.send(sent);
-        if (run.stopped)
+        const outcome file = file_run(device, plan, index, observer, stop).send(sent);
+        if (file.kind == outcome_kind::interrupted)
             return interrupted(device);
-        if (run.changed_here)
-            plan.change->found(message, run.detail);
-        if (!message.isEmpty())
-            return {run.withheld ? upgrade_outcome::withheld : upgrade_outcome::failed, message,
-                    run.detail};
+        // Found here or not, the change is one fact for every run of the plan.
+        if (file.kind == outcome_kind::package_changed)
+            plan.change->found(file.message(), file.detail);
+        if (!file.is_ok())
+            return file;
         observer.file_finished(index, sent);
     }
-    if (observer.interrupted())
+    if (stop.stop_requested())
         return interrupted(device);
     qDebug() << "upgrade finished, Lidar power off";
     qDebug() << "don't pull the power plug up until indicator runout, please!!!";

@@ -7,6 +7,9 @@
 #include <QVector>
 #include <memory>
 
+#include "device/outcome.h"
+#include "device/stop_token.h"
+
 class tcp_device;
 struct checked_package;
 
@@ -57,14 +60,6 @@ struct sent_file {
     double seconds = 0; // how long the image took to stream
 };
 
-// How a run ended. withheld: the package changed before the first "download"; nothing was sent.
-struct upgrade_outcome {
-    enum status { done, failed, interrupted, withheld };
-    status result = done;
-    QString message; // the failure's text, as the operator is told it
-    QString detail;  // what it is about: a path and the system's reason; empty if nothing more
-};
-
 // Told what the run does as it goes; called on the run's thread.
 class upgrade_observer
 {
@@ -85,16 +80,16 @@ public:
         Q_UNUSED(index)
         Q_UNUSED(file)
     }
-    // Asked between steps and while an image streams: true ends the run at once.
-    virtual bool interrupted() { return false; }
 };
 
 // Sends every file of the plan to the connected sensor in order (download, acknowledgement,
-// image, acknowledgement), then "shutdown". Stops at the first failure; a failure that leaves
-// the sensor out of step with the tool closes the link first. A package file found changed,
-// here or by another run of the plan, ends the run before its next "download", or with a reset
-// at the next piece of a streaming image.
-upgrade_outcome run_upgrade(tcp_device &device, const upgrade_plan &plan,
-                            upgrade_observer &observer);
+// image, acknowledgement), then "shutdown": ok. Stops at the first failure, with the window's
+// message; a failure that leaves the sensor out of step with the tool closes the link first. A
+// package file found changed, here or by another run of the plan, ends the run before its next
+// "download" (held back, when nothing was sent yet), or with a reset at the next piece of a
+// streaming image: package_changed. Once stop fires the run ends between its steps, in its waits
+// or mid-image, with the link reset: interrupted.
+outcome run_upgrade(tcp_device &device, const upgrade_plan &plan, upgrade_observer &observer,
+                    const stop_token &stop);
 
 #endif

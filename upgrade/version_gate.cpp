@@ -15,14 +15,16 @@ QString quoted(const QString &text)
 
 } // namespace
 
-QString gate_failure(const QString &device_version, const QString &package_version,
+outcome version_gate(const QString &device_version, const QString &package_version,
                      const QList<QStringList> &update_list)
 {
     if (package_version.isEmpty() || device_version.isEmpty())
-        return "error: empty version detect, please check. \r\ncurrent version " +
-               quoted(device_version) + ", new version " + quoted(package_version);
+        return outcome(outcome_kind::refused,
+                       "error: empty version detect, please check. \r\ncurrent version " +
+                           quoted(device_version) + ", new version " + quoted(package_version));
     if (!group_permits(update_list, device_version, package_version))
-        return "error: update from " + device_version + " to " + package_version + " is forbidden";
+        return outcome(outcome_kind::refused, "error: update from " + device_version + " to " +
+                                                  package_version + " is forbidden");
     return {};
 }
 

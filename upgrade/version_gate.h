@@ -5,9 +5,11 @@
 #include <QString>
 #include <QStringList>
 
-// Why the sensor's version may not take the package's: a version is empty, or no group of the
-// update list holds both. Empty when it may.
-QString gate_failure(const QString &device_version, const QString &package_version,
+#include "device/outcome.h"
+
+// Whether the sensor's version may take the package's: ok, or refused when a version is empty
+// or no group of the update list holds both.
+outcome version_gate(const QString &device_version, const QString &package_version,
                      const QList<QStringList> &update_list);
 
 // Whether the package's version number is below the sensor's.

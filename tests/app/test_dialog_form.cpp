@@ -8,6 +8,7 @@
 #include "message_catcher.h"
 #include "scoped_workdir.h"
 #include "simulated_sensor.h"
+#include "test_net.h"
 
 class test_dialog_form : public QObject
 {
@@ -150,7 +151,7 @@ void test_dialog_form::enter_in_a_field()
     QFETCH(QString, version);
     QFETCH(bool, chooser);
     scoped_workdir workdir;
-    simulated_sensor sensor({}, 50661);
+    simulated_sensor sensor({}, 50661, {}, QHostAddress(test_address(1)));
     QVERIFY(sensor.wait_listening());
     message_catcher catcher;
     QStringList opened;
@@ -159,7 +160,7 @@ void test_dialog_form::enter_in_a_field()
         modal->close();
     };
     Dialog d;
-    dialog_probe::widget<QLineEdit>(d, "lineEdit_ip")->setText("127.0.0.1");
+    dialog_probe::widget<QLineEdit>(d, "lineEdit_ip")->setText(test_address(1));
     d.show();
     QVERIFY(QTest::qWaitForWindowActive(&d));
     auto *target = dialog_probe::widget<QWidget>(d, qPrintable(field));

@@ -5,7 +5,7 @@
 #include <QtTest>
 #include <windows.h>
 
-#include "app/console.h"
+#include "base/console.h"
 #include "cipher/crypt_file.h"
 #include "stdout_capture.h"
 #include "upgrade_fixture.h"
@@ -61,7 +61,7 @@ void test_windows_paths::companion_and_image_paths()
     QVERIFY(f.write_package(contents));
     save_in_gbk("config");
     QVERIFY(f.start_sensor({}));
-    f.connect_to("127.0.0.1");
+    f.connect_to(test_address(1));
     QCOMPARE(f.catcher.texts, QStringList());
     QCOMPARE(dialog_probe::package_dir(*f.dialog), QString("C:\\pkg\\release"));
 
@@ -141,7 +141,7 @@ void test_windows_paths::signed_package()
     QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(lines.join('\n')) > 0);
     copy.close();
     QVERIFY(f.start_sensor({}));
-    f.connect_to("127.0.0.1");
+    f.connect_to(test_address(1));
     f.press_upgrade();
     QFETCH(QString, message);
     QCOMPARE(f.catcher.texts, message.isEmpty() ? QStringList() : QStringList(message));

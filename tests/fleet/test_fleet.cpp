@@ -1,5 +1,5 @@
 // The headless fleet mode as a field engineer runs it: the program against a site of simulated
-// sensors on 127.0.0.2, 127.0.0.3, ..., each checked by what it received and by its record line.
+// sensors on 127.N.0.2, 127.N.0.3, ..., each checked by what it received and by its record line.
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -17,6 +17,7 @@
 #include "package_maker.h"
 #include "scoped_workdir.h"
 #include "simulated_sensor.h"
+#include "test_net.h"
 
 namespace
 {
@@ -55,7 +56,7 @@ const QString not_prepared = "rror: Lidar not prepared!";
 
 QString address_of(int index)
 {
-    return QString("127.0.0.%1").arg(index + 2);
+    return test_address(index + 2);
 }
 
 QString sha256_hex(const QByteArray &bytes)
@@ -600,9 +601,9 @@ void test_fleet::signal_among_dead_addresses()
     // On every address at once, its queue of connections full.
     fleet.sensors.emplace_back(new simulated_sensor(dropping, 50661, {}, QHostAddress::AnyIPv4));
     QVERIFY(fleet.sensors[0]->wait_listening());
-    fleet.launch_with(fleet.package_arguments() + QStringList{"--record",
-                                                              fleet.path("record.jsonl"),
-                                                              "127.0.8.0/23", "127.0.10.0/23"},
+    fleet.launch_with(fleet.package_arguments() +
+                          QStringList{"--record", fleet.path("record.jsonl"),
+                                      test_net() + ".8.0/23", test_net() + ".10.0/23"},
                       {"sh", "-c", "ulimit -n 3064; exec \"$0\" \"$@\""});
     const QString descriptors = QString("/proc/%1/fd").arg(fleet.program.processId());
     QVERIFY(fleet.sensors[0]->wait_until([&] { return QDir(descriptors).count() > 600; }, 30000));
@@ -762,7 +763,7 @@ void test_fleet::signed_packages()
     const minisign_keys old_key(fleet.workdir.path(), "old"), key(fleet.workdir.path(), "key");
     if (!key.made() || !old_key.made())
         QSKIP("minisign is not installed");
-    const QString id = key.public_key().split('\n').first().split(' ').last();
+    const QString id = key.key_id();
     QFile manifest_file(fleet.path("pkg/manifest"));
     QVERIFY(manifest_file.open(QIODevice::ReadOnly));
     const QByteArray manifest_text = manifest_file.readAll();
@@ -793,18 +794,19 @@ void test_fleet::signed_packages()
 
 void test_fleet::dials_each_sensor_named_once_data()
 {
-    QTest::addColumn<QList<int>>("hosts");       // simulated sensors on 127.0.0.N
+    QTest::addColumn<QList<int>>("hosts");       // simulated sensors on 127.N.0.host
     QTest::addColumn<QStringList>("named");      // the first on the command line, the others listed
     QTest::addColumn<QList<int>>("connections"); // per sensor
     QTest::addColumn<QStringList>("said");
     // 010 is ten, not the octal eight the system's resolver would read.
+    const QString net = test_net();
     QTest::newRow("leading zeros")
-        << QList<int>{8, 10} << QStringList{"127.0.0.010"} << QList<int>{0, 1} << QStringList();
+        << QList<int>{8, 10} << QStringList{net + ".0.010"} << QList<int>{0, 1} << QStringList();
     QTest::newRow("one sensor in three spellings")
-        << QList<int>{2} << QStringList{"127.0.0.2", "127.0.0.02", "127.0.0.002", "127.0.0.2"}
+        << QList<int>{2} << QStringList{net + ".0.2", net + ".0.02", net + ".0.002", net + ".0.2"}
         << QList<int>{1}
-        << QStringList{"127.0.0.02: the same sensor as 127.0.0.2, dialled once",
-                       "127.0.0.2: listed twice, dialled once"};
+        << QStringList{net + ".0.02: the same sensor as " + net + ".0.2, dialled once",
+                       net + ".0.2: listed twice, dialled once"};
 }
 
 void test_fleet::dials_each_sensor_named_once()
@@ -814,9 +816,9 @@ void test_fleet::dials_each_sensor_named_once()
     fleet_site fleet;
     QVERIFY(fleet.start({}));
     for (int host : hosts) {
-        fleet.sensors.emplace_back(
-            new simulated_sensor(config_of({"c2.0.7", fault::none, "", ""}), 50661, {},
-                                 QHostAddress(QString("127.0.0.%1").arg(host))));
+        fleet.sensors.emplace_back(new simulated_sensor(config_of({"c2.0.7", fault::none, "", ""}),
+                                                        50661, {},
+                                                        QHostAddress(test_address(host))));
         QVERIFY(fleet.sensors.back()->wait_listening());
     }
     QFile list(fleet.path("sensors"));
@@ -948,20 +950,20 @@ void test_fleet::check_site()
 
 void test_fleet::ranges_data()
 {
-    QTest::addColumn<QStringList>("options"); // 127.0.0.4-7 empty, 127.0.0.2 and .3 current
+    QTest::addColumn<QStringList>("options"); // 127.N.0.4-7 empty, 127.N.0.2 and .3 current
     QTest::addColumn<int>("sensors");         // in the summary's table
     QTest::addColumn<int>("exit_code");
     QTest::addColumn<QString>("summary");
-    const QStringList range{"127.0.0.2-7"};
+    const QStringList range{test_address(2) + "-7"};
     QTest::newRow("check") << QStringList("--check") + range << 2 << 0
                            << "2 sensors: 2 current \u00b7 4 empty addresses";
     QTest::newRow("check, a dead address named by itself")
-        << QStringList("--check") + range + QStringList("127.0.0.9") << 3 << 1
+        << QStringList("--check") + range + QStringList(test_address(9)) << 3 << 1
         << "3 sensors: 2 current, 1 unreachable \u00b7 4 empty addresses";
     QTest::newRow("upgrade") << range << 2 << 0 << "2 sensors: 2 skipped \u00b7 4 empty addresses";
     // A site where nothing answers is no site that runs the package.
-    QTest::newRow("check, no sensor at all")
-        << QStringList{"--check", "127.0.0.4-7"} << 0 << 1 << "0 sensors \u00b7 4 empty addresses";
+    QTest::newRow("check, no sensor at all") << QStringList{"--check", test_address(4) + "-7"} << 0
+                                             << 1 << "0 sensors \u00b7 4 empty addresses";
 }
 
 // An address of a range where nothing answers is no sensor: it has its line and is counted,
@@ -981,7 +983,7 @@ void test_fleet::ranges()
         QVERIFY(output.contains(address_of(i) + ": empty ("));
         QCOMPARE(fleet.line_of(i)["message"], QJsonValue(""));
     }
-    const QRegularExpression row("^127\\.0\\.0\\.\\d+ +c?[\\d.]* -> ",
+    const QRegularExpression row("^127\\.\\d+\\.0\\.\\d+ +c?[\\d.]* -> ",
                                  QRegularExpression::MultilineOption);
     QCOMPARE(output.count(row), sensors);
     QFETCH(QString, summary);
@@ -994,16 +996,17 @@ void test_fleet::retry_what_is_left()
 {
     fleet_site fleet;
     QVERIFY(fleet.start(site(5, {"c2.0.7", fault::none, "", ""})));
+    const QString net = test_net();
     const QVector<QPair<QString, QString>> earlier{
-        {"127.0.0.5", "failed"},   {"127.0.0.02", "failed"}, {"127.0.0.3", "interrupted"},
-        {"127.0.0.2", "upgraded"}, {"127.0.0.4", "current"}, {"127.0.0.9", "empty"}};
+        {net + ".0.5", "failed"},   {net + ".0.02", "failed"}, {net + ".0.3", "interrupted"},
+        {net + ".0.2", "upgraded"}, {net + ".0.4", "current"}, {net + ".0.9", "empty"}};
     QFile record(fleet.path("record.jsonl")), other(fleet.path("other.jsonl"));
     QVERIFY(record.open(QIODevice::WriteOnly) && other.open(QIODevice::WriteOnly));
     for (const auto &line : earlier)
         record.write(QJsonDocument(QJsonObject{{"address", line.first}, {"result", line.second}})
                          .toJson(QJsonDocument::Compact) +
                      "\nnot JSON\n");
-    other.write("{\"address\":\"127.0.0.6\",\"result\":\"failed\"}\n");
+    other.write("{\"address\":\"" + net.toUtf8() + ".0.6\",\"result\":\"failed\"}\n");
     record.close();
     other.close();
     fleet.launch_with(fleet.package_arguments() +
@@ -1016,7 +1019,7 @@ void test_fleet::retry_what_is_left()
     for (const QJsonObject &line : fleet.record().mid(earlier.size()))
         dialled << line["address"].toString() + " " + line["result"].toString();
     QCOMPARE(dialled,
-             QStringList({"127.0.0.5 upgraded", "127.0.0.3 upgraded", "127.0.0.6 upgraded"}));
+             QStringList({net + ".0.5 upgraded", net + ".0.3 upgraded", net + ".0.6 upgraded"}));
     QCOMPARE(fleet.sensors[0]->connections() + fleet.sensors[2]->connections(), 0);
 }
 

@@ -26,6 +26,12 @@ public:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
+    // The key ID as the tool shows it: 16 hex digits. minisign's comment leaves out leading zeros.
+    QString key_id() const
+    {
+        return QString(public_key().split('\n').first().split(' ').last()).rightJustified(16, '0');
+    }
+
     // Writes file.minisig: the legacy signature of the whole file, or of its digest with the
     // trusted comment given.
     bool sign(const QString &file, const QString &comment = {}, bool legacy = false) const

@@ -11,9 +11,10 @@
 #include "package_maker.h"
 #include "scoped_workdir.h"
 #include "simulated_sensor.h"
+#include "test_net.h"
 
-// A window connected to a simulated sensor on 127.0.0.1:50661 with a package
-// picked, as an operator would have it just before pressing "Upgrade".
+// A window connected to a simulated sensor on the run's address 127.N.0.1, port 50661, with a
+// package picked, as an operator would have it just before pressing "Upgrade".
 struct upgrade_fixture {
     static constexpr quint16 sensor_port = 50661;
 
@@ -42,7 +43,7 @@ struct upgrade_fixture {
     {
         if (!write_package(contents) || !start_sensor(config))
             return false;
-        connect_to("127.0.0.1");
+        connect_to(test_address(1));
         return true;
     }
 
@@ -58,7 +59,8 @@ struct upgrade_fixture {
 
     bool start_sensor(const sensor_config &config)
     {
-        sensor = std::make_unique<simulated_sensor>(config, sensor_port);
+        sensor = std::make_unique<simulated_sensor>(config, sensor_port, QString(),
+                                                    QHostAddress(test_address(1)));
         return sensor->wait_listening();
     }
 

@@ -36,43 +36,65 @@ void *operator new[](std::size_t size, const std::nothrow_t &) noexcept
     }
 }
 
-class test_fault_matrix : public QObject
+namespace
 {
-    Q_OBJECT
 
-private slots:
-    void faults_data();
-    void faults();
-    void link_lost_before_image_ack();
-};
+const QString version_fail = "error: get Lidar version fail";
+const QString first_ack = "error: Lidar not prepared!";
+const QString second_ack = "rror: Lidar not prepared!";
+// A fault that is seen at once frees the window well before the general bound.
+const qint64 at_once = 2000;
 
-void test_fault_matrix::faults_data()
+void fault_columns()
 {
     QTest::addColumn<int>("phase");
     QTest::addColumn<sensor_config>("config");
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("large_image");
     QTest::addColumn<qint64>("bound_ms");
+}
 
-    const QString version_fail = "error: get Lidar version fail";
-    const QString first_ack = "error: Lidar not prepared!";
-    const QString second_ack = "rror: Lidar not prepared!";
-    auto with = [](auto change) {
-        sensor_config config;
-        config.fault_from_download = 1;
-        change(config);
-        return config;
-    };
-    // A fault that is seen at once frees the window well before the general bound.
-    const qint64 at_once = 2000;
-    auto row = [](const QString &fault, phase p, const sensor_config &config,
-                  const QString &message, bool large_image = false,
-                  qint64 bound_ms = responsive_bound_ms) {
-        QTest::newRow(qPrintable(fault)) << int(p) << config << message << large_image << bound_ms;
-    };
+void row(const QString &fault, phase p, const sensor_config &config, const QString &message,
+         bool large_image = false, qint64 bound_ms = responsive_bound_ms)
+{
+    QTest::newRow(qPrintable(fault)) << int(p) << config << message << large_image << bound_ms;
+}
+
+// A sensor that answers the connect as it should, with a fault from the first download on.
+template <class change_kind> sensor_config with(change_kind change)
+{
+    sensor_config config;
+    config.fault_from_download = 1;
+    change(config);
+    return config;
+}
+
+} // namespace
+
+// The faults in three groups, so that each runs beside the others.
+class test_fault_matrix : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void connect_faults_data();
+    void connect_faults();
+    void acknowledgement_faults_data();
+    void acknowledgement_faults();
+    void transfer_faults_data();
+    void transfer_faults();
+    void link_lost_before_image_ack();
+
+private:
+    void check_fault();
+};
+
+void test_fault_matrix::connect_faults_data()
+{
+    fault_columns();
     // Nothing listens: no sensor is started.
     row("connection refused", connect_phase, sensor_config(),
-        "error: connect DAE failed with IP 127.0.0.1!", false, 4000);
+        "error: connect DAE failed with IP " + test_address(1) + "!", false, 4000);
     // The socket would dial this text; the check refuses it first.
     row("invalid address", connect_phase, sensor_config(),
         "error: invalid IP address.\r\nnote:\r\n1) IP should contain four decimal numbers "
@@ -92,6 +114,11 @@ void test_fault_matrix::faults_data()
         version_fail);
     row("link dropped during log", connect_phase,
         with([](sensor_config &c) { c.drop_during_log = true; }), version_fail, false, at_once);
+}
+
+void test_fault_matrix::acknowledgement_faults_data()
+{
+    fault_columns();
     const QList<QPair<QString, ack_mode>> modes = {{"no", ack_mode::none},
                                                    {"late", ack_mode::late},
                                                    {"non-zero", ack_mode::nonzero},
@@ -103,6 +130,11 @@ void test_fault_matrix::faults_data()
         row(mode.first + " ack to image", upgrade_phase,
             with([m](sensor_config &c) { c.image_ack = m; }), second_ack);
     }
+}
+
+void test_fault_matrix::transfer_faults_data()
+{
+    fault_columns();
     row("link dropped during image", upgrade_phase,
         with([](sensor_config &c) { c.drop_after_image_bytes = 1000; }), second_ack);
     row("sensor stops reading mid-image", upgrade_phase,
@@ -129,7 +161,22 @@ void test_fault_matrix::faults_data()
         "Decried memory is NULL");
 }
 
-void test_fault_matrix::faults()
+void test_fault_matrix::connect_faults()
+{
+    check_fault();
+}
+
+void test_fault_matrix::acknowledgement_faults()
+{
+    check_fault();
+}
+
+void test_fault_matrix::transfer_faults()
+{
+    check_fault();
+}
+
+void test_fault_matrix::check_fault()
 {
     QFETCH(int, phase);
     QFETCH(sensor_config, config);
@@ -145,7 +192,8 @@ void test_fault_matrix::faults()
     QVERIFY(f.write_package(contents));
     if (fault != "connection refused")
         QVERIFY(f.start_sensor(config));
-    qint64 busy = f.connect_to(fault == "invalid address" ? " 127.0.0.1" : "127.0.0.1");
+    qint64 busy =
+        f.connect_to(fault == "invalid address" ? " " + test_address(1) : test_address(1));
     QStringList titles_at_box; // the window's title while each box is open
     f.catcher.on_box = [&] { titles_at_box << f.dialog->windowTitle(); };
     if (phase == upgrade_phase) {
@@ -206,7 +254,8 @@ void test_fault_matrix::faults()
     const int images_before = f.sensor->images().size();
     f.catcher.texts.clear();
     // Leading zeros name the same address.
-    f.widget<QLineEdit>("lineEdit_ip")->setText("127.000.000.001");
+    f.widget<QLineEdit>("lineEdit_ip")
+        ->setText(QString("127.%1.000.001").arg(test_net_number(), 3, 10, QChar('0')));
     f.widget<QPushButton>("pushButton_connect")->click();
     const int connections = never_dialled ? 1 : 2;
     QCOMPARE(f.sensor->connections(), connections);
@@ -250,7 +299,7 @@ void test_fault_matrix::link_lost_before_image_ack()
         plan.files.append({path, QFileInfo(path).size(), file.format, {}, {}});
     }
     tcp_device device;
-    device.connectToHost(QHostAddress::LocalHost, upgrade_fixture::sensor_port);
+    device.connectToHost(test_address(1), upgrade_fixture::sensor_port);
     QVERIFY(device.waitForConnected(3000));
     loop_turning_observer observer;
     bool seen_gone = false;
@@ -261,10 +310,10 @@ void test_fault_matrix::link_lost_before_image_ack()
             QTest::qWaitFor([&] { return device.state() != QAbstractSocket::ConnectedState; });
     };
 
-    const upgrade_outcome outcome = run_upgrade(device, plan, observer);
+    const outcome run = run_upgrade(device, plan, observer, stop_token());
     QVERIFY(seen_gone);
-    QCOMPARE(outcome.result, upgrade_outcome::failed);
-    QCOMPARE(outcome.message, QString("rror: Lidar not prepared!"));
+    QCOMPARE(run.kind, outcome_kind::failed);
+    QCOMPARE(run.messages, QStringList("rror: Lidar not prepared!"));
     QCOMPARE(device.state(), QAbstractSocket::UnconnectedState);
 }
 

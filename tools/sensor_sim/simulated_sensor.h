@@ -80,8 +80,9 @@ struct received_image {
 //     QVERIFY(sensor.wait_for_shutdown());
 //     QCOMPARE(sensor.commands().last(), QByteArray("shutdown"));
 //
-// Test programs that use port 50661 (the port the connect slot dials) carry
-// the CTest property RESOURCE_LOCK "port50661", so they never run together.
+// Test runs that use port 50661 (the port the tool always dials) each listen on
+// a loopback network of their own (tests/support/test_net.h), so they run side
+// by side.
 //
 // Answers (none at all when silent): "readlog" gets the log reply (4-byte
 // little-endian length, then the log); "download" gets an acknowledgement,

@@ -5,11 +5,22 @@
 #include <QtDebug>
 
 #include "app/dialog.h"
+#include "app/file_table.h"
 #include "app/messages.h"
-#include "app/paths.h"
+#include "base/paths.h"
+#include "package/file_list.h"
 #include "package/update_list.h"
 #include "package/version.h"
 #include "ui_dialog.h"
+
+void Dialog::refresh_file_list(const QString &dir)
+{
+    qDeleteAll(file_list);
+    package_dir = dir;
+    file_list = list_package_files(dir, config_entries);
+    config_reader.dump_file_list(file_list);
+    fill_file_table(ui->tableWidget_filelist, file_list);
+}
 
 QList<QStringList> Dialog::read_update_list(const QString &path)
 {

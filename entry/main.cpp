@@ -1,7 +1,7 @@
 #include <QApplication>
 
-#include "app/console.h"
 #include "app/dialog.h"
+#include "base/console.h"
 #include "fleet/fleet_mode.h"
 
 int main(int argc, char *argv[])

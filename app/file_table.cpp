@@ -1,13 +1,10 @@
-#include "package/file_table.h"
+#include "app/file_table.h"
 
-#include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
 #include <QTableWidget>
 
-#include "app/dialog.h"
-#include "app/paths.h"
-#include "ui_dialog.h"
+#include "package/file_list.h"
 
 namespace
 {
@@ -44,40 +41,20 @@ QTableWidgetItem *waiting_item()
     return item;
 }
 
-// The size as the table shows it: the low 32 bits of the file system's size.
-int low_32_bit_size(const QString &path)
-{
-    return static_cast<int>(static_cast<quint32>(QFileInfo(path).size()));
-}
-
 } // namespace
 
-void Dialog::refresh_file_list(const QString &dir)
+void fill_file_table(QTableWidget *table, const QVector<file_info *> &files)
 {
-    qDeleteAll(file_list);
-    file_list.clear();
-    package_dir = dir;
-    for (const file_info *setting : qAsConst(config_entries)) {
-        auto *entry = new file_info;
-        entry->set_name(join_path(dir, setting->get_name()));
-        entry->set_size(low_32_bit_size(entry->get_name()));
-        entry->set_format(setting->get_format());
-        file_list.append(entry);
-    }
-    config_reader.dump_file_list(file_list);
-
-    QTableWidget *table = ui->tableWidget_filelist;
     table->setRowCount(0);
-    for (int i = 0; i < file_list.size(); ++i) {
-        file_info *entry = file_list[i];
+    for (int i = 0; i < files.size(); ++i) {
+        const QStringList texts = file_row_texts(*files[i]);
         table->setRowCount(table->rowCount() + 1);
         table->setRowHeight(i, row_height());
         table->setVerticalHeaderItem(i, item_with(QString::number(i + 1)));
-        table->setItem(i, 0, item_with(entry->get_name().split('/').last()));
-        table->setItem(i, 1, item_with(QString::number(entry->get_size()) + "Byte"));
-        table->setItem(i, 2, item_with(entry->get_format() == 0 ? "TXT" : "HEX"));
+        for (int column = 0; column < texts.size(); ++column)
+            table->setItem(i, column, item_with(texts[column]));
         table->setItem(i, status_column, waiting_item());
-        entry->set_row(i);
+        files[i]->set_row(i);
     }
 }
 
