@@ -5,8 +5,8 @@
 #include <QPixmap>
 
 #include "app/file_table.h"
-#include "app/messages.h"
-#include "app/progress_delegate.h"
+#include "gui/messages.h"
+#include "gui/progress_delegate.h"
 #include "base/paths.h"
 #include "device/sensor_connect.h"
 #include "device/tcp_device.h"

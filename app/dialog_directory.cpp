@@ -6,7 +6,7 @@
 
 #include "app/dialog.h"
 #include "app/file_table.h"
-#include "app/messages.h"
+#include "gui/messages.h"
 #include "base/paths.h"
 #include "package/file_list.h"
 #include "package/update_list.h"

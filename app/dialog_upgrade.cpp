@@ -8,7 +8,7 @@
 #include "app/dialog.h"
 #include "app/file_table.h"
 #include "app/input_blocker.h"
-#include "app/messages.h"
+#include "gui/messages.h"
 #include "app/run_progress.h"
 #include "device/sensor_connect.h"
 #include "device/tcp_device.h"
