@@ -2,7 +2,7 @@
 #include <QStandardItemModel>
 #include <QtTest>
 
-#include "app/progress_delegate.h"
+#include "gui/progress_delegate.h"
 #include "app/scaling.h"
 #include "dialog_probe.h"
 #include "message_catcher.h"

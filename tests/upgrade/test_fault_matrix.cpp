@@ -5,7 +5,7 @@
 #include <atomic>
 #include <new>
 
-#include "app/progress_delegate.h"
+#include "gui/progress_delegate.h"
 #include "device/tcp_device.h"
 #include "upgrade/upgrade_engine.h"
 #include "upgrade_fixture.h"
