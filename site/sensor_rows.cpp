@@ -9,8 +9,16 @@
 namespace
 {
 
-enum column { tick_column, address_column, version_column, package_column, result_column,
-              progress_column, message_column, column_count };
+enum column {
+    tick_column,
+    address_column,
+    version_column,
+    package_column,
+    result_column,
+    progress_column,
+    message_column,
+    column_count
+};
 
 // What a cell sorts by, where its text would sort wrongly (addresses, percentages).
 constexpr int sort_role = Qt::UserRole + 10;
@@ -47,9 +55,11 @@ sensor_rows::sensor_rows(QTableWidget *table) : table(table)
 {
     table->setItemDelegateForColumn(progress_column, new progress_delegate(table));
     QHeaderView *header = table->horizontalHeader();
-    header->setSortIndicatorShown(false);
+    // Unsorted until a header is clicked; a second click sorts the other way.
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    header->setSortIndicatorShown(true);
     header->setSectionsClickable(true);
-    QObject::connect(header, &QHeaderView::sectionClicked, [this](int column) { sort_by(column); });
+    QObject::connect(header, &QHeaderView::sortIndicatorChanged, table, &QTableWidget::sortItems);
 }
 
 void sensor_rows::clear()
@@ -66,12 +76,22 @@ QTableWidgetItem *sensor_rows::cell(int row, int column) const
     return table->item(row, column);
 }
 
-// The row of a sensor, made when it has none, at the table's end.
+void sensor_rows::list_in_order(const QStringList &listed)
+{
+    order.clear();
+    for (int i = 0; i < listed.size(); ++i)
+        order.insert(listed[i], i);
+}
+
+// The row of a sensor, made when it has none: before the first row listed after it.
 int sensor_rows::row_of(const QString &address)
 {
     if (const QTableWidgetItem *item = addresses.value(address))
         return item->row();
-    const int row = table->rowCount();
+    int row = 0;
+    while (row < table->rowCount() &&
+           order.value(cell(row, address_column)->text()) < order.value(address))
+        ++row;
     table->insertRow(row);
     for (int column = 0; column < column_count; ++column)
         table->setItem(row, column, new sorted_item);
@@ -95,8 +115,8 @@ void sensor_rows::show_record(const sensor_record &record)
     const bool shown = latest.contains(record.address);
     latest.insert(record.address, record);
     const int row = row_of(record.address);
-    const QString version = record.verified_version.isEmpty() ? record.old_version
-                                                              : record.verified_version;
+    const QString version =
+        record.verified_version.isEmpty() ? record.old_version : record.verified_version;
     cell(row, version_column)->setText(version);
     cell(row, package_column)->setText(record.new_version);
     cell(row, result_column)->setText(result_name(result));
@@ -106,12 +126,13 @@ void sensor_rows::show_record(const sensor_record &record)
     progress->setToolTip(QString());
     if (result == record_result::upgraded)
         set_progress(progress, 100);
-    progress->setData(stopped_role, result == record_result::failed ||
-                                        result == record_result::interrupted);
+    progress->setData(stopped_role,
+                      result == record_result::failed || result == record_result::interrupted);
     colour_row(row, result);
     // A sensor found anew takes its place in the sorted table.
-    if (!shown && sorted_column >= 0)
-        table->sortItems(sorted_column, table->horizontalHeader()->sortIndicatorOrder());
+    const QHeaderView *header = table->horizontalHeader();
+    if (!shown && header->sortIndicatorSection() >= 0)
+        table->sortItems(header->sortIndicatorSection(), header->sortIndicatorOrder());
 }
 
 // Finished rows green, failed ones red, those interrupted or never started grey.
@@ -188,8 +209,8 @@ void sensor_rows::tick_results(const QVector<record_result> &results)
 
 void sensor_rows::set_tickable(bool tickable)
 {
-    const Qt::ItemFlags flags = tickable ? Qt::ItemIsEnabled | Qt::ItemIsUserCheckable
-                                         : Qt::ItemIsEnabled;
+    const Qt::ItemFlags flags =
+        tickable ? Qt::ItemIsEnabled | Qt::ItemIsUserCheckable : Qt::ItemIsEnabled;
     for (int row = 0; row < table->rowCount(); ++row)
         cell(row, tick_column)->setFlags(flags);
 }
@@ -211,17 +232,4 @@ double sensor_rows::streaming_rate() const
     for (const double rate : rates)
         sum += rate;
     return sum;
-}
-
-void sensor_rows::sort_by(int column)
-{
-    QHeaderView *header = table->horizontalHeader();
-    const Qt::SortOrder order =
-        column == sorted_column && header->sortIndicatorOrder() == Qt::AscendingOrder
-            ? Qt::DescendingOrder
-            : Qt::AscendingOrder;
-    sorted_column = column;
-    header->setSortIndicatorShown(true);
-    header->setSortIndicator(column, order);
-    table->sortItems(column, order);
 }

@@ -27,6 +27,8 @@ public:
     explicit sensor_rows(QTableWidget *table);
     // No rows, nothing counted.
     void clear();
+    // The order rows take as sensors are found, whenever they are found.
+    void list_in_order(const QStringList &listed);
     // Shows how a sensor ended: its row (new for a sensor not shown yet) and its colour.
     void show_record(const sensor_record &record);
     // A sensor's image streams: its bar and tooltip, out of the images it is sent.
@@ -44,8 +46,6 @@ public:
     QVector<sensor_record> records() const;
     // The image bytes a second of the rows that stream now.
     double streaming_rate() const;
-    // Sorts by the column: ascending, or descending when it was already sorted so.
-    void sort_by(int column);
 
 private:
     int row_of(const QString &address);
@@ -54,10 +54,10 @@ private:
 
     QTableWidget *table;
     QHash<QString, QTableWidgetItem *> addresses; // each row's Address cell
+    QHash<QString, int> order;
     QHash<QString, sensor_record> latest;
     QHash<QString, double> rates; // of the rows that stream
     QVector<sensor_record> empty;
-    int sorted_column = -1;
 };
 
 #endif

@@ -117,7 +117,7 @@ void site_window::on_lineEdit_package_textChanged(const QString &text)
 {
     const auto version = read_version_file_text(join_path(text, "version"));
     ui->label_package_state->setText(text.isEmpty() || !version ? tr("no package")
-                                                                 : "version " + *version.value);
+                                                                : "version " + *version.value);
 }
 
 void site_window::on_checkBox_verify_toggled(bool checked)
@@ -167,6 +167,7 @@ void site_window::on_pushButton_check_clicked()
         tasks.last().ranged = options.value->ranged.contains(address);
     }
     rows.clear();
+    rows.list_in_order(options.value->addresses);
     start_run(run_mode::check, tasks, checked, options.value->jobs);
 }
 
@@ -295,9 +296,9 @@ void site_window::on_pushButton_stop_clicked()
 void site_window::set_busy(bool now_busy)
 {
     busy = now_busy;
-    const QList<QWidget *> inputs{ui->lineEdit_sensors,  ui->pushButton_load,  ui->lineEdit_package,
-                                  ui->pushButton_browse, ui->checkBox_verify, ui->spinBox_streams,
-                                  ui->pushButton_check,  ui->pushButton_upgrade};
+    const QList<QWidget *> inputs{
+        ui->lineEdit_sensors, ui->pushButton_load, ui->lineEdit_package, ui->pushButton_browse,
+        ui->checkBox_verify,  ui->spinBox_streams, ui->pushButton_check, ui->pushButton_upgrade};
     for (QWidget *input : inputs)
         input->setEnabled(!busy);
     on_checkBox_verify_toggled(ui->checkBox_verify->isChecked());
