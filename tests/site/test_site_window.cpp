@@ -260,6 +260,10 @@ void test_site_window::upgrade_selected_sends_to_ticked_rows_only()
         {"--package", s.path("pkg"), "--record", s.path("cli.jsonl"), "127.0.41.1", "127.0.41.3"});
     QVERIFY(program.waitForFinished(60000));
     QCOMPARE(program.exitCode(), 0);
+    // The site window takes no other argument.
+    program.start(program.program(), {"--site", "--check", "127.0.41.1"});
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitCode(), 2);
     // The lines come as the sensors end, in either order.
     const auto by_address = [](QList<QJsonObject> lines) {
         std::sort(lines.begin(), lines.end(), [](const QJsonObject &a, const QJsonObject &b) {
