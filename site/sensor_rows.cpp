@@ -54,6 +54,10 @@ void set_progress(QTableWidgetItem *item, int percent)
 sensor_rows::sensor_rows(QTableWidget *table) : table(table)
 {
     table->setItemDelegateForColumn(progress_column, new progress_delegate(table));
+    const QVector<QPair<int, int>> widths{
+        {tick_column, 28}, {address_column, 130}, {result_column, 100}, {progress_column, 120}};
+    for (const auto &width : widths)
+        table->setColumnWidth(width.first, width.second);
     QHeaderView *header = table->horizontalHeader();
     // Unsorted until a header is clicked; a second click sorts the other way.
     header->setSortIndicator(-1, Qt::AscendingOrder);

@@ -62,14 +62,11 @@ QString checked_state(const package_signature &signature)
 
 } // namespace
 
+// The rows take the table once the form has made it.
 site_window::site_window(QWidget *parent)
     : QWidget(parent), ui(new Ui_site_window), rows((ui->setupUi(this), ui->tableWidget_sensors))
 {
     setWindowIcon(QIcon(join_path(QDir::currentPath(), "corvalen.png")));
-    ui->tableWidget_sensors->setColumnWidth(0, 28);
-    ui->tableWidget_sensors->setColumnWidth(1, 130);
-    ui->tableWidget_sensors->setColumnWidth(4, 100);
-    ui->tableWidget_sensors->setColumnWidth(5, 120);
     refresh.setInterval(refresh_ms);
     connect(&refresh, &QTimer::timeout, this, &site_window::show_events);
     show_summary();
