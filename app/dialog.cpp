@@ -5,11 +5,11 @@
 #include <QPixmap>
 
 #include "app/file_table.h"
-#include "app/messages.h"
-#include "app/progress_delegate.h"
 #include "base/paths.h"
 #include "device/sensor_connect.h"
 #include "device/tcp_device.h"
+#include "gui/messages.h"
+#include "gui/progress_delegate.h"
 #include "ui_dialog.h"
 
 Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui_Dialog)

@@ -6,8 +6,8 @@
 
 #include "app/dialog.h"
 #include "app/file_table.h"
-#include "app/messages.h"
 #include "base/paths.h"
+#include "gui/messages.h"
 #include "package/file_list.h"
 #include "package/update_list.h"
 #include "package/version.h"

@@ -5,7 +5,7 @@
 #include <QToolTip>
 #include <numeric>
 
-#include "app/progress_delegate.h"
+#include "gui/progress_delegate.h"
 
 namespace
 {

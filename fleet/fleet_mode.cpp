@@ -75,13 +75,7 @@ QVector<sensor_task> sensor_tasks(const fleet_options &options, const checked_pa
     const upgrade_plan plan = package ? plan_of(*package) : upgrade_plan();
     QVector<sensor_task> tasks;
     for (const QString &address : options.addresses) {
-        sensor_task task;
-        task.address = address;
-        if (package) {
-            task.package_version = package->version;
-            task.update_list = package->update_list;
-            task.plan = plan;
-        }
+        sensor_task task = package_task(address, package, plan);
         task.allow_downgrade = options.allow_downgrade;
         task.reinstall = options.reinstall;
         task.verify_seconds = options.verify_seconds;

@@ -109,24 +109,6 @@ const char *const usage =
     "or found when no package is given), empty addresses aside; 1 otherwise; 2 bad arguments\n"
     "or a broken package (nothing dialled).\n";
 
-// The addresses of a sensors file, each with its place: one a line, "#" comments and blank
-// lines skipped.
-read_result<QVector<listed_address>> read_sensors(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return read_result<QVector<listed_address>>::failed("error: cannot read sensors file " +
-                                                            path + "!");
-    QTextStream stream(&file);
-    QVector<listed_address> listed;
-    for (int number = 1; !stream.atEnd(); ++number) {
-        const QString line = stream.readLine().section('#', 0, 0).trimmed();
-        if (!line.isEmpty())
-            listed.append({line, QString("%1:%2").arg(path).arg(number)});
-    }
-    return read_result<QVector<listed_address>>::ok(listed);
-}
-
 // Checks every address and replaces every range with its addresses, noting which addresses only
 // a range named. What is wrong with one names its place, when it came from a file.
 options_result expand_ranges(const QVector<listed_address> &listed, fleet_options options)
@@ -250,6 +232,22 @@ QString parse_failure(const QCommandLineParser &parser, const QStringList &argum
 }
 
 } // namespace
+
+read_result<QVector<listed_address>> read_sensors(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return read_result<QVector<listed_address>>::failed("error: cannot read sensors file " +
+                                                            path + "!");
+    QTextStream stream(&file);
+    QVector<listed_address> listed;
+    for (int number = 1; !stream.atEnd(); ++number) {
+        const QString line = stream.readLine().section('#', 0, 0).trimmed();
+        if (!line.isEmpty())
+            listed.append({line, QString("%1:%2").arg(path).arg(number)});
+    }
+    return read_result<QVector<listed_address>>::ok(listed);
+}
 
 QString fleet_usage()
 {

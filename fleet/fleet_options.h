@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "fleet/fleet_record.h"
 #include "package/read_result.h"
 
 // What the command line asks for.
@@ -28,6 +29,10 @@ struct fleet_options {
 // The options of the arguments (the program's name first), or the one line that says what is
 // wrong with them. The settings file defaults to "config" in the working directory.
 read_result<fleet_options> parse_fleet_options(const QStringList &arguments);
+
+// The addresses of a sensors file, each with its place: one a line, "#" comments and blank
+// lines skipped.
+read_result<QVector<listed_address>> read_sensors(const QString &path);
 
 // The whole usage text.
 QString fleet_usage();

@@ -55,3 +55,16 @@ package_stamp stamp_of(const checked_package *package)
     const bool trusted = package->signature.state == package_signature::trusted;
     return {package->identity.toHex(), trusted ? package->signature.key_id : QString()};
 }
+
+sensor_task package_task(const QString &address, const checked_package *package,
+                         const upgrade_plan &plan)
+{
+    sensor_task task;
+    task.address = address;
+    if (package) {
+        task.package_version = package->version;
+        task.update_list = package->update_list;
+        task.plan = plan;
+    }
+    return task;
+}

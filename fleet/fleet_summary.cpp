@@ -19,8 +19,14 @@ double streaming_rate(const sensor_record &record)
     return seconds > 0 ? bytes / seconds / 1e6 : 0;
 }
 
-// "6 sensors: 2 current, 1 outdated, 3 unreachable · 234 empty addresses": empty addresses
-// are no sensors.
+QString versions(const sensor_record &record)
+{
+    return record.new_version.isEmpty() ? record.old_version
+                                        : record.old_version + " -> " + record.new_version;
+}
+
+} // namespace
+
 QString result_counts(const QVector<sensor_record> &records)
 {
     QMap<record_result, int> counts;
@@ -35,14 +41,6 @@ QString result_counts(const QVector<sensor_record> &records)
         line += ": " + parts.join(", ");
     return empty ? line + QString::fromUtf8(" \u00b7 %1 empty addresses").arg(empty) : line;
 }
-
-QString versions(const sensor_record &record)
-{
-    return record.new_version.isEmpty() ? record.old_version
-                                        : record.old_version + " -> " + record.new_version;
-}
-
-} // namespace
 
 QString summary_table(const QVector<sensor_record> &records)
 {

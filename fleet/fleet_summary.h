@@ -11,6 +11,10 @@
 // result, and the empty addresses, which are no sensors.
 QString summary_table(const QVector<sensor_record> &records);
 
+// "6 sensors: 2 current, 1 outdated, 3 unreachable · 234 empty addresses": a count of each
+// result; empty addresses are no sensors.
+QString result_counts(const QVector<sensor_record> &records);
+
 // Whether the records prove the run done: there were sensors, and every one was upgraded or
 // skipped, or was current or found by a check (empty addresses aside).
 bool all_done(const QVector<sensor_record> &records);

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Writes entry/corvalen.ico, the icon in corvalen.exe: a blue disc with a white ring
-and dot, like a lidar's sweep, at 16, 32 and 48 pixels (32-bit images with alpha).
+and dot, like a lidar's sweep, at 16, 32 and 48 pixels (32-bit images with alpha), and
+packaging/corvalen-upgrade.png, the same at 48 pixels for the desktop entries.
 Run it again only to change the icon; the build takes the committed file."""
 import math
 import struct
+import zlib
 from pathlib import Path
 
 BLUE = (0x79, 0x4E, 0x1F)  # blue-green-red
@@ -43,6 +45,22 @@ def icon(sizes):
     return struct.pack("<HHH", 0, 1, len(sizes)) + entries + b"".join(images)
 
 
+def png(size):
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    rows = b""
+    for y in range(size):
+        rows += b"\0"  # no filter
+        for x in range(size):
+            b, g, r, a = pixel(x, y, size)
+            rows += bytes([r, g, b, a])
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9))
+            + chunk(b"IEND", b""))
+
+
 if __name__ == "__main__":
-    target = Path(__file__).resolve().parent.parent / "entry" / "corvalen.ico"
-    target.write_bytes(icon([16, 32, 48]))
+    root = Path(__file__).resolve().parent.parent
+    (root / "entry" / "corvalen.ico").write_bytes(icon([16, 32, 48]))
+    (root / "packaging" / "corvalen-upgrade.png").write_bytes(png(48))

@@ -2,9 +2,9 @@
 #include <QStandardItemModel>
 #include <QtTest>
 
-#include "app/progress_delegate.h"
 #include "app/scaling.h"
 #include "dialog_probe.h"
+#include "gui/progress_delegate.h"
 #include "message_catcher.h"
 #include "scoped_workdir.h"
 #include "simulated_sensor.h"

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <new>
 
-#include "app/progress_delegate.h"
 #include "device/tcp_device.h"
+#include "gui/progress_delegate.h"
 #include "upgrade/upgrade_engine.h"
 #include "upgrade_fixture.h"
 

@@ -6,7 +6,7 @@
 #include <QtTest>
 #include <map>
 
-#include "app/progress_delegate.h"
+#include "gui/progress_delegate.h"
 #include "minisign_keys.h"
 #include "package_maker.h"
 #include "upgrade/image_writer.h"

@@ -1,4 +1,4 @@
-#include "app/progress_delegate.h"
+#include "gui/progress_delegate.h"
 
 #include <QPainter>
 
