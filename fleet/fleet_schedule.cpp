@@ -13,6 +13,7 @@
 
 #include "fleet/run_watch.h"
 #include "package/package_file.h"
+#include "upgrade/rate_cap.h"
 
 namespace
 {
@@ -325,9 +326,16 @@ private:
 
 } // namespace
 
-QVector<sensor_record> upgrade_sensors(const QVector<sensor_task> &tasks, const fleet_rules &rules,
+QVector<sensor_record> upgrade_sensors(const QVector<sensor_task> &given, const fleet_rules &rules,
                                        const fleet_stops &stops, fleet_observer &observer)
 {
+    // One cap for the images of the whole run.
+    QVector<sensor_task> tasks = given;
+    if (rules.max_rate > 0) {
+        const auto cap = std::make_shared<rate_cap>(rules.max_rate);
+        for (sensor_task &task : tasks)
+            task.plan.cap = cap;
+    }
     run_watch watch(observer);
     fleet_schedule schedule(tasks, rules, stops, watch);
     return watch.await([&schedule](int ms) { return schedule.ended(ms); },
