@@ -11,9 +11,7 @@ namespace
 const QEvent::Type work_event = QEvent::Type(QEvent::User + 34);
 
 struct posted_work : QEvent {
-    explicit posted_work(std::function<void()> work) : QEvent(work_event), work(std::move(work))
-    {
-    }
+    explicit posted_work(std::function<void()> work) : QEvent(work_event), work(std::move(work)) {}
     std::function<void()> work;
 };
 

@@ -115,10 +115,11 @@ int run_sensors(const fleet_options &options, const checked_package *package)
     console_report console(record);
     const QVector<sensor_task> tasks = sensor_tasks(options, package);
     const QVector<sensor_record> records =
-        check ? check_sensors(tasks, jobs, stops, console)
-            : upgrade_sensors(
-                  tasks, {jobs, links, options.canary, options.max_failures, options.max_rate},
-                  stops, console);
+        check
+            ? check_sensors(tasks, jobs, stops, console)
+            : upgrade_sensors(tasks,
+                              {jobs, links, options.canary, options.max_failures, options.max_rate},
+                              stops, console);
     write_error_line("\n" + summary_table(records));
     interrupts_handled();
     return all_done(records) && !record.lost_line() ? 0 : 1;

@@ -21,7 +21,6 @@ namespace
 
 using options_result = read_result<fleet_options>;
 
-
 const char *const usage =
     "Usage:\n"
     "  corvalen                  open the window\n"

@@ -14,7 +14,7 @@ struct fleet_options {
     QString package_dir;  // with check: empty when the sensors are checked against no package
     QString config;       // the settings file
     QString trusted_keys; // the trust store; empty: the working directory's, if there is one
-    int jobs = 8; // with check: links open at once, 0 as many as the open-file limit carries
+    int jobs = 8;   // with check: links open at once, 0 as many as the open-file limit carries
     QString record; // empty: no record
     bool allow_downgrade = false;
     bool reinstall = false;

@@ -26,9 +26,9 @@ struct fleet_stops {
 
 // Upgrades the sensors in order, each on a link of its own: up to rules.links open (connect, log
 // and version check, as events on a few threads) while at most rules.jobs images stream, each on
-// a thread of its own; the hang-up and the wait for a restarted sensor hold no streaming slot. A sensor streams in its turn, so the stop
-// rules see the sensors before it ended or streaming. Every sensor's record goes to the observer
-// as it ends; returns them all, in that order.
+// a thread of its own; the hang-up and the wait for a restarted sensor hold no streaming slot. A
+// sensor streams in its turn, so the stop rules see the sensors before it ended or streaming. Every
+// sensor's record goes to the observer as it ends; returns them all, in that order.
 QVector<sensor_record> upgrade_sensors(const QVector<sensor_task> &tasks, const fleet_rules &rules,
                                        const fleet_stops &stops, fleet_observer &observer);
 

@@ -242,7 +242,8 @@ private:
             // The job ends as it returns: the step after it takes what it needs.
             fleet_schedule &after = schedule;
             const int sensor_index = index;
-            link_threads::post(each.thread, [&after, sensor_index] { after.streamed(sensor_index); });
+            link_threads::post(each.thread,
+                               [&after, sensor_index] { after.streamed(sensor_index); });
         }
 
     private:

@@ -81,11 +81,12 @@ void probe_version(tcp_device &device, const QString &address, const QDeadlineTi
                    const stop_token &stop, std::function<void(const connection &)> done)
 {
     const auto made = std::make_shared<version_probe *>(nullptr);
-    *made = new version_probe(device, address, deadline, stop, [made, done](const connection &link) {
-        version_probe *ended = *made;
-        later([ended] { delete ended; });
-        done(link);
-    });
+    *made =
+        new version_probe(device, address, deadline, stop, [made, done](const connection &link) {
+            version_probe *ended = *made;
+            later([ended] { delete ended; });
+            done(link);
+        });
     (*made)->start();
 }
 
@@ -188,8 +189,7 @@ public:
                      std::function<void()> done)
         : task(task), stop(stop), since_shutdown(since_shutdown), record(record),
           done(std::move(done)), limit_ms(qint64(task.verify_seconds) * 1000),
-          deadline(limit_ms - since_shutdown.elapsed(), Qt::PreciseTimer),
-          watch{record.old_version}
+          deadline(limit_ms - since_shutdown.elapsed(), Qt::PreciseTimer), watch{record.old_version}
     {
         pause.setSingleShot(true);
         QObject::connect(&pause, &QTimer::timeout, &events, [this] { paused(); });
@@ -237,9 +237,8 @@ private:
             record.verified_version = back.version;
             end(back.version == task.package_version
                     ? outcome(outcome_kind::ok)
-                    : outcome(outcome_kind::failed, "error: sensor restarted with " +
-                                                        back.version + ", not " +
-                                                        task.package_version));
+                    : outcome(outcome_kind::failed, "error: sensor restarted with " + back.version +
+                                                        ", not " + task.package_version));
             return;
         }
         watch.saw(back);
@@ -293,10 +292,9 @@ sensor_run::~sensor_run() = default;
 
 void sensor_run::open(std::function<void(bool)> done)
 {
-    probe_version(*device, task.address, QDeadlineTimer::Forever, stop,
-                  [this, done](const connection &link) {
-                      done(reached(link, record) && open_verdict());
-                  });
+    probe_version(
+        *device, task.address, QDeadlineTimer::Forever, stop,
+        [this, done](const connection &link) { done(reached(link, record) && open_verdict()); });
 }
 
 // Firmware may close a link left idle. Having answered once, the sensor is no empty address when

@@ -2,8 +2,8 @@
 #define SENSOR_RUN_H
 
 #include <QElapsedTimer>
-#include <QThread>
 #include <QString>
+#include <QThread>
 #include <QVector>
 #include <functional>
 #include <memory>
