@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QSemaphore>
 #include <QTimer>
+#include <algorithm>
 
 namespace
 {
@@ -41,11 +42,61 @@ public:
     const std::unique_ptr<work_runner> runner;
 };
 
+const int look_ms = 100;
+
 } // namespace
+
+struct stop_look::entry {
+    std::function<void()> look;
+    bool active = true;
+};
+
+namespace
+{
+
+// The looks of one thread, and its one timer.
+struct thread_looks {
+    std::vector<std::shared_ptr<stop_look::entry>> entries;
+    std::unique_ptr<QTimer> timer;
+
+    void tick()
+    {
+        // A look may end looks, its own too: the ended ones go after the round.
+        const std::vector<std::shared_ptr<stop_look::entry>> round = entries;
+        for (const auto &each : round)
+            if (each->active)
+                each->look();
+        entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                     [](const auto &each) { return !each->active; }),
+                      entries.end());
+        if (entries.empty())
+            timer->stop();
+    }
+};
+
+thread_local thread_looks looks;
+
+} // namespace
+
+stop_look::stop_look(std::function<void()> look) : registered(new entry{std::move(look)})
+{
+    looks.entries.push_back(registered);
+    if (!looks.timer) {
+        looks.timer.reset(new QTimer);
+        QObject::connect(looks.timer.get(), &QTimer::timeout, [] { looks.tick(); });
+    }
+    if (!looks.timer->isActive())
+        looks.timer->start(look_ms);
+}
+
+stop_look::~stop_look()
+{
+    registered->active = false;
+}
 
 link_threads::link_threads()
 {
-    for (int i = 0; i < qMax(2, QThread::idealThreadCount()); ++i) {
+    for (int i = 0; i < qMax(4, 2 * QThread::idealThreadCount()); ++i) {
         threads.emplace_back(new runner_thread);
         threads.back()->start();
     }

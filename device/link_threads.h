@@ -12,7 +12,7 @@
 class link_threads
 {
 public:
-    // As many as the cores, at least two.
+    // Twice as many as the cores, at least four.
     link_threads();
     ~link_threads();
     link_threads(const link_threads &) = delete;
@@ -34,5 +34,21 @@ private:
 // link's next step, or the end of an object that may not end inside its own event. On a link
 // thread it runs before the thread ends.
 void later(std::function<void()> work);
+
+// Calls look about every 100 ms on the calling thread's event loop while it lives: one timer a
+// thread, however many links look at their stop there. Made and ended on that thread.
+class stop_look
+{
+public:
+    explicit stop_look(std::function<void()> look);
+    ~stop_look();
+    stop_look(const stop_look &) = delete;
+    stop_look &operator=(const stop_look &) = delete;
+
+    struct entry;
+
+private:
+    const std::shared_ptr<entry> registered;
+};
 
 #endif

@@ -13,36 +13,57 @@ const quint32 max_log_size = 64u << 20;
 
 } // namespace
 
-void version_scan::feed(const QByteArray &piece)
+void version_scan::feed(const char *piece, qint64 size)
 {
-    if (piece.isEmpty())
+    if (size <= 0)
         return;
-    const QByteArray window = tail + piece;
-    const qint64 window_at = scanned - tail.size();
-    // The latest match of the window is the latest so far, unless it lies at the log's byte 0.
-    const int at = latest_version_at(window, window_at == 0 ? 1 : 0);
+    // The latest match starts in the piece, or else across the join with what came before.
+    qint64 at = latest_version_at(piece, size, scanned == 0 ? 1 : 0);
     if (at >= 0) {
-        found = QString::fromLatin1(window.constData() + at, lidar_version_length);
-        found_at = window_at + at;
+        found = QString::fromLatin1(piece + at, lidar_version_length);
+        found_at = scanned + at;
+    } else {
+        const QByteArray join =
+            tail +
+            QByteArray::fromRawData(piece, int(qMin<qint64>(size, lidar_version_length - 1)));
+        const qint64 join_at = scanned - tail.size();
+        at = latest_version_at(join.constData(), join.size(), join_at == 0 ? 1 : 0);
+        if (at >= 0 && at < tail.size()) {
+            found = QString::fromLatin1(join.constData() + at, lidar_version_length);
+            found_at = join_at + at;
+        }
     }
-    scanned += piece.size();
-    tail = window.right(lidar_version_length - 1);
+    tail = (tail + QByteArray::fromRawData(piece + qMax<qint64>(0, size - lidar_version_length + 1),
+                                           int(qMin<qint64>(size, lidar_version_length - 1))))
+               .right(lidar_version_length - 1);
+    scanned += size;
 }
 
 void log_reply::take(const QByteArray &bytes)
 {
+    feed(bytes.constData(), bytes.size());
+    wait_ended();
+}
+
+void log_reply::feed(const char *bytes, qint64 size)
+{
     if (has_length) {
-        ++waits_after_header;
-        payload.feed(bytes);
+        payload.feed(bytes, size);
         return;
     }
-    header += bytes;
+    const qint64 wanted = qMin<qint64>(size, log_header_size - header.size());
+    header.append(bytes, int(wanted));
     if (header.size() < log_header_size)
         return;
     has_length = true;
     length = log_length(header);
-    payload.feed(header.mid(log_header_size));
-    header.clear();
+    payload.feed(bytes + wanted, size - wanted);
+}
+
+void log_reply::wait_ended()
+{
+    waits_after_header += had_length;
+    had_length = has_length;
 }
 
 bool log_reply::wants_more() const

@@ -9,7 +9,7 @@
 class version_scan
 {
 public:
-    void feed(const QByteArray &piece);
+    void feed(const char *piece, qint64 size);
     qint64 size() const { return scanned; }
     QString version() const { return found; }
     // Where the version found starts; -1 when there is none.
@@ -30,6 +30,9 @@ class log_reply
 public:
     // What one wait brought, possibly nothing.
     void take(const QByteArray &bytes);
+    // Bytes of the current wait, in as many pieces as wanted; then the wait's end.
+    void feed(const char *bytes, qint64 size);
+    void wait_ended();
     bool wants_more() const;
     // Once no further wait comes: the version, or empty, with the debug line that says why.
     QString version() const;
@@ -38,6 +41,7 @@ private:
     QByteArray header;
     bool has_length = false;
     quint32 length = 0;
+    bool had_length = false; // when the current wait began
     int waits_after_header = 0;
     version_scan payload;
 };

@@ -73,16 +73,17 @@ quint32 log_length(const QByteArray &header)
     return length;
 }
 
-int latest_version_at(const QByteArray &bytes, int first)
+qint64 latest_version_at(const char *bytes, qint64 size, qint64 first)
 {
-    for (int start = bytes.size() - lidar_version_length; start >= first; --start)
-        if (is_version_at(bytes.constData() + start))
-            return start;
+    // A version's third byte is a dot: only there is the rest worth testing.
+    for (qint64 dot = size - lidar_version_length + 2; dot >= first + 2; --dot)
+        if (bytes[dot] == '.' && is_version_at(bytes + dot - 2))
+            return dot - 2;
     return -1;
 }
 
 QString find_lidar_version(const QByteArray &log)
 {
-    const int at = latest_version_at(log, 1);
+    const qint64 at = latest_version_at(log.constData(), log.size(), 1);
     return at < 0 ? QString() : QString::fromLatin1(log.constData() + at, lidar_version_length);
 }

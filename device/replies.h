@@ -28,7 +28,7 @@ const int lidar_version_length = 6;
 // never tested. Empty when there is none.
 QString find_lidar_version(const QByteArray &log);
 
-// Where the latest version in bytes starts, at first or later; -1 when there is none.
-int latest_version_at(const QByteArray &bytes, int first);
+// Where the latest version in the size bytes starts, at first or later; -1 when there is none.
+qint64 latest_version_at(const char *bytes, qint64 size, qint64 first);
 
 #endif

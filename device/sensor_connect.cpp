@@ -7,6 +7,7 @@
 
 #include "device/descriptor_limit.h"
 #include "device/device_result.h"
+#include "device/link_threads.h"
 #include "device/link_wait.h"
 #include "device/log_reply.h"
 #include "device/replies.h"
@@ -194,13 +195,14 @@ struct version_probe::steps {
     const done_function done;
     QObject events; // the connections to the link's signals, ended with it
     QTimer wait;    // the current wait's end
-    QTimer look;    // the next look at the stop
+    std::unique_ptr<stop_look> look;
     QElapsedTimer clock;
     int wait_ms = 0;
     bool reading = false;
     QDeadlineTimer reply_deadline;
     outcome sent;
     log_reply reply;
+    QByteArray piece{int(log_read_buffer), Qt::Uninitialized};
 
     steps(tcp_device &device, const QString &address, const QDeadlineTimer &deadline,
           const stop_token &stop, done_function done)
@@ -220,9 +222,8 @@ struct version_probe::steps {
         QObject::connect(&device, &QAbstractSocket::stateChanged, &events, [this] { changed(); });
         QObject::connect(&device, &QIODevice::readyRead, &events, [this] { wait_ended(); });
         QObject::connect(&wait, &QTimer::timeout, &events, [this] { timed_out(); });
-        QObject::connect(&look, &QTimer::timeout, &events, [this] { looked(); });
         if (stop.may_fire())
-            look.start(100);
+            look.reset(new stop_look([this] { looked(); }));
         clock.start();
         wait_ms = start_dialling(device, address, deadline);
         wait.start(wait_ms);
@@ -301,7 +302,10 @@ struct version_probe::steps {
         if (!reading)
             return;
         wait.stop();
-        reply.take(device.readAll());
+        // Read through one buffer of the probe's own: a long log costs no allocation a piece.
+        for (qint64 got; (got = device.read(piece.data(), piece.size())) > 0;)
+            reply.feed(piece.constData(), got);
+        reply.wait_ended();
         if (reply.wants_more())
             next_wait();
         else
@@ -314,7 +318,7 @@ struct version_probe::steps {
     {
         QObject::disconnect(&device, nullptr, &events, nullptr);
         wait.stop();
-        look.stop();
+        look.reset();
         reading = false;
         const serving_sensor serving(address);
         done(result());

@@ -16,7 +16,6 @@ namespace
 const int goodbye_wait_ms = 3000;
 // After "shutdown" the sensor restarts: how often it is dialled until it is back.
 const qint64 verify_attempt_ms = 2000;
-const qint64 pause_step_ms = 100;
 
 // Records what the observer sees of the run: the files the sensor acknowledged.
 class recording_observer : public upgrade_observer
@@ -101,7 +100,8 @@ void close_link(tcp_device &device, const stop_token &stop, std::function<void()
     }
     struct goodbye {
         QObject events;
-        QTimer wait, look;
+        QTimer wait;
+        std::unique_ptr<stop_look> look;
         bool over = false;
     };
     auto *wait = new goodbye;
@@ -111,21 +111,20 @@ void close_link(tcp_device &device, const stop_token &stop, std::function<void()
         wait->over = true;
         QObject::disconnect(&device, nullptr, &wait->events, nullptr);
         wait->wait.stop();
-        wait->look.stop();
+        wait->look.reset();
         device.abort();
         later([wait] { delete wait; });
         done();
     };
     QObject::connect(&device, &QAbstractSocket::disconnected, &wait->events, end);
     QObject::connect(&wait->wait, &QTimer::timeout, &wait->events, end);
-    QObject::connect(&wait->look, &QTimer::timeout, &wait->events, [end, stop] {
-        if (stop.stop_requested())
-            end();
-    });
     wait->wait.setSingleShot(true);
     wait->wait.start(goodbye_wait_ms);
     if (stop.may_fire())
-        wait->look.start(int(pause_step_ms));
+        wait->look.reset(new stop_look([end, stop] {
+            if (stop.stop_requested())
+                end();
+        }));
 }
 
 // What the package would do with the reached sensor: current, refused, or ok (it is sent).
@@ -217,9 +216,15 @@ private:
         }
         const qint64 left = due_ms - since_shutdown.elapsed();
         if (left > 0) {
-            pause.start(int(qMin(pause_step_ms, left)));
+            pause.start(int(left));
+            if (!look)
+                look.reset(new stop_look([this] {
+                    if (stop.stop_requested())
+                        paused();
+                }));
             return;
         }
+        look.reset();
         if (deadline.hasExpired()) {
             end(outcome(outcome_kind::failed, watch.failure(task.verify_seconds)));
             return;
@@ -248,6 +253,8 @@ private:
 
     void end(const outcome &verdict)
     {
+        pause.stop();
+        look.reset();
         if (!verdict.is_ok())
             record.result = verdict;
         done();
@@ -264,6 +271,7 @@ private:
     qint64 due_ms = 0;
     QObject events;
     QTimer pause;
+    std::unique_ptr<stop_look> look;
     std::unique_ptr<tcp_device> probe;
 };
 
