@@ -209,6 +209,8 @@ struct version_probe::steps {
         : device(device), address(address), deadline(deadline), stop(stop), done(std::move(done))
     {
         wait.setSingleShot(true);
+        // A coarse timer may end a wait early, and a connect wait cut short is no verdict.
+        wait.setTimerType(Qt::PreciseTimer);
     }
 
     void start()

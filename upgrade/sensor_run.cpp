@@ -119,6 +119,7 @@ void close_link(tcp_device &device, const stop_token &stop, std::function<void()
     QObject::connect(&device, &QAbstractSocket::disconnected, &wait->events, end);
     QObject::connect(&wait->wait, &QTimer::timeout, &wait->events, end);
     wait->wait.setSingleShot(true);
+    wait->wait.setTimerType(Qt::PreciseTimer);
     wait->wait.start(goodbye_wait_ms);
     if (stop.may_fire())
         wait->look.reset(new stop_look([end, stop] {
@@ -191,6 +192,7 @@ public:
           deadline(limit_ms - since_shutdown.elapsed(), Qt::PreciseTimer), watch{record.old_version}
     {
         pause.setSingleShot(true);
+        pause.setTimerType(Qt::PreciseTimer);
         QObject::connect(&pause, &QTimer::timeout, &events, [this] { paused(); });
     }
 
