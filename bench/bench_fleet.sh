@@ -320,7 +320,8 @@ site_h() {
   site 12 8192 h
   start_sensors
   : > "$work/lo.log"
-  (while :; do echo "$(now_ms) $(cat /sys/class/net/lo/statistics/tx_bytes)"; sleep 0.1; done) \
+  # /proc/net/dev is this namespace's (sysfs would show the host's).
+  (while :; do echo "$(now_ms) $(awk '$1 == "lo:" { print $10 }' /proc/net/dev)"; sleep 0.1; done) \
     >> "$work/lo.log" &
   local sampler=$! fleet
   fleet=$(run_fleet "$work/capped.jsonl" 0 --jobs 12 --max-rate 10M)
