@@ -58,8 +58,10 @@ bool wait_for_cap(QIODevice &device, qint64 ms, const stream_tick &tick, qint64 
     clock.start();
     for (qint64 left = ms; left > 0; left = ms - clock.elapsed()) {
         const int slice = int(qMin<qint64>(poll_ms, left));
+        // The write's wait may have used the time up: never a negative sleep, which would be
+        // endless as an unsigned one.
         if (device.bytesToWrite() == 0 || !device.waitForBytesWritten(slice))
-            QThread::msleep(ulong(qMin<qint64>(slice, ms - clock.elapsed())));
+            QThread::msleep(ulong(qBound<qint64>(0, ms - clock.elapsed(), slice)));
         if (!tick(taken))
             return false;
     }
