@@ -9,8 +9,18 @@
 #   b  96 sensors x 4 MiB, default options: the whole run against the raw copy 8 at a time;
 #   c  250 sensors x 256 KiB, default options: the whole run, and the raw copy 8 at a time.
 # Each also prints the tool's peak memory growth, over an --inspect of the same package, per
-# open link (every sensor's link is open at once on these sites).
-#     bench/bench_fleet.sh [a|b|c ...]      (default all three)
+# open link (every sensor's link is open at once on these sites). Then the checks, the
+# failures and the cap, each beside its reference in the same run:
+#   d  --check --package over 762 current sensors, default options, against an upgrade run
+#      that skips them all;
+#   e  --check over a /22 where nothing answers (every connection's queue full: SYNs
+#      unanswered), against the 3 s connect wait;
+#   f  an upgrade over 2,044 addresses that refuse at once, its CPU against 8,176 such
+#      addresses (linear: 4 times), and the exit after SIGTERM while 8,176 connects wait;
+#   g  --check of 100 sensors answering 20 MB logs: the tool's peak memory;
+#   h  12 sensors x 8 MiB with --max-rate 10M: the streaming time, and the most bytes the
+#      loopback carried in any 1 s window.
+#     bench/bench_fleet.sh [a|b|c|d|e|f|g|h ...]      (default all)
 # Needs root (unshare -n, tc), /usr/bin/time (package "time") and a build with
 # -DCORVALEN_BUILD_BENCH=ON (BUILD_DIR picks it; default build).
 set -euo pipefail
@@ -41,6 +51,10 @@ stop_sensors() {
 }
 trap 'stop_sensors; rm -rf "$work"' EXIT
 
+# How fast the sensors read images; a site that streams nothing leaves it out, since hundreds of
+# throttled sensors would take the cores from the tool.
+sim_rate=(--read-rate 12500000)
+
 # start_sensors [STALLING_ADDRESS]: fresh sensors (they keep what they receive in memory), the
 # one named stopping after 1 MiB of its image; returns once all listen.
 start_sensors() {
@@ -49,7 +63,7 @@ start_sensors() {
   for address in "${addresses[@]}"; do
     extra=()
     [ "$address" = "${1:-}" ] && extra=(--stall-after $((1 << 20)))
-    "$sim" --address "$address" --version c2.0.7 --read-rate 12500000 "${extra[@]}" \
+    "$sim" --address "$address" --version c2.0.7 "${sim_rate[@]}" "${extra[@]}" \
       > "$work/sensor-$address.log" 2>&1 &
     pids+=($!)
   done
@@ -115,7 +129,7 @@ site() {
   kib=$2
   addresses=()
   for i in $(seq 2 $((count + 1))); do
-    addresses+=("127.0.0.$i")
+    addresses+=("127.0.$((i / 250)).$((i % 250 + 2))")
   done
   rm -rf "$work/pkg" "$work/config"
   head -c $((kib << 10)) /dev/urandom > "$work/image.bin"
@@ -191,11 +205,140 @@ site_c() {
   memory_line
 }
 
+# timed_tool OUT [ARGUMENT...]: the tool's milliseconds, its exit code ignored; peak RSS (kB),
+# user and system seconds in $work/time.
+timed_tool() {
+  local start out=$1
+  shift
+  start=$(now_ms)
+  /usr/bin/time -f '%M %U %S' -o "$work/time" "$corvalen" "$@" > "$out" 2>&1 || true
+  echo $(($(now_ms) - start))
+}
+
+cpu_seconds() { tail -n 1 "$work/time" | awk '{ printf "%.2f", $2 + $3 }'; }
+
+site_d() {
+  site 762 64 d
+  local sim_rate=()
+  start_sensors
+  local skip check
+  # The reference: an upgrade run where every sensor is already at the package version.
+  "$build/tools/package_maker/corvalen-make-package" --out "$work/pkg7" --version c2.0.7 \
+    --update-list '{c2.0.7,c2.0.8};' --config "$work/config7" "$work/image.bin:1" > /dev/null
+  skip=$(timed_tool "$work/skip.log" --package "$work/pkg7" --config "$work/config7" \
+    "${addresses[@]}")
+  check=$(timed_tool "$work/check.log" --check --package "$work/pkg7" --config "$work/config7" \
+    "${addresses[@]}")
+  grep -q '762 sensors: 762 current' "$work/check.log" || { tail -3 "$work/check.log" >&2; exit 1; }
+  printf 'check of 762 current sensors       %8d ms   goal <= 6000 ms\n' "$check"
+  printf 'upgrade run skipping them all      %8d ms\n' "$skip"
+  printf 'check / skipping run               %8s\n' "$(ratio "$check" "$skip")"
+}
+
+# start_unanswering: a simulated sensor on every address that never answers a connect.
+start_unanswering() {
+  stop_sensors
+  "$sim" --address 0.0.0.0 --unanswered > "$work/unanswered.log" 2>&1 &
+  pids+=($!)
+  sleep 1
+}
+
+site_e() {
+  printf '\nsite e: --check over 127.0.64.0/22 (1,022 addresses), no connect answered\n'
+  start_unanswering
+  local check
+  check=$(timed_tool "$work/dead.log" --check 127.0.64.0/22)
+  grep -q '1022 empty addresses' "$work/dead.log" || { tail -3 "$work/dead.log" >&2; exit 1; }
+  printf 'check of a dead /22                %8d ms   goal <= 8000 ms\n' "$check"
+  printf 'check / connect wait (3000 ms)     %8s\n' "$(ratio "$check" 3000)"
+  stop_sensors
+}
+
+site_f() {
+  printf '\nsite f: an upgrade over addresses that refuse at once\n'
+  site 1 64 f > /dev/null
+  local ranges=() i small small_cpu large_cpu start
+  for i in 0 4; do ranges+=("127.0.$((72 + i)).0/22"); done
+  small=$(timed_tool "$work/refused.log" --package "$work/pkg" --config "$work/config" "${ranges[@]}")
+  small_cpu=$(cpu_seconds)
+  for i in 8 12 16 20 24 28; do ranges+=("127.0.$((72 + i)).0/22"); done
+  timed_tool "$work/refused8k.log" --package "$work/pkg" --config "$work/config" "${ranges[@]}" \
+    > /dev/null
+  large_cpu=$(cpu_seconds)
+  printf 'upgrade over 2,044 refusing        %8d ms   goal <= 5000 ms\n' "$small"
+  printf 'CPU 2,044 / 8,176 addresses        %5s s / %s s, ratio %s   goal about 4 (linear)\n' \
+    "$small_cpu" "$large_cpu" "$(ratio "$large_cpu" "$small_cpu")"
+  # The signal while 8,176 links wait for connects that are never answered.
+  start_unanswering
+  "$corvalen" --package "$work/pkg" --config "$work/config" "${ranges[@]}" > /dev/null 2>&1 &
+  local tool=$!
+  sleep 1.5
+  start=$(now_ms)
+  kill -TERM "$tool"
+  wait "$tool" || true
+  printf 'exit after SIGTERM among 8,176     %8d ms   goal <= 1000 ms\n' $(($(now_ms) - start))
+  stop_sensors
+}
+
+site_g() {
+  site 100 64 g
+  # 2 GB of logs: unshaped, or 1 Gbit/s would take longer than the log read's deadline.
+  tc qdisc del dev lo root
+  printf 'log: 20 MB each, loopback unshaped\n'
+  head -c 20000000 /dev/zero | tr '\0' 'x' > "$work/log.txt"
+  printf ' lidar firmware version c2.0.8\n' >> "$work/log.txt"
+  stop_sensors
+  for address in "${addresses[@]}"; do
+    "$sim" --address "$address" --log-file "$work/log.txt" > "$work/sensor-$address.log" 2>&1 &
+    pids+=($!)
+  done
+  sleep 2
+  local check
+  check=$(timed_tool "$work/logs.log" --check --package "$work/pkg" --config "$work/config" \
+    "${addresses[@]}")
+  grep -q '100 sensors: 100 current' "$work/logs.log" || { tail -3 "$work/logs.log" >&2; exit 1; }
+  printf 'check of 100 x 20 MB logs          %8d ms\n' "$check"
+  printf 'peak RSS                           %8d kB   goal <= 262144 kB (inspect %d kB)\n' \
+    "$(tail -n 1 "$work/time" | cut -d' ' -f1)" "$inspect_rss"
+  stop_sensors
+  tc qdisc add dev lo root tbf rate 1gbit burst 1mb latency 50ms
+}
+
+# lo_peak_window LOG: the most bytes the loopback carried in any 1 s window of its samples
+# (one every 0.1 s: "milliseconds bytes").
+lo_peak_window() {
+  awk '{ t[NR] = $1; b[NR] = $2 } END {
+    j = 1; best = 0
+    for (i = 1; i <= NR; i++) {
+      while (t[i] - t[j] > 1000) j++
+      if (b[i] - b[j] > best) best = b[i] - b[j]
+    }
+    printf "%.2f", best / 1e6 }' "$1"
+}
+
+site_h() {
+  site 12 8192 h
+  start_sensors
+  : > "$work/lo.log"
+  # /proc/net/dev is this namespace's (sysfs would show the host's).
+  (while :; do echo "$(now_ms) $(awk '$1 == "lo:" { print $10 }' /proc/net/dev)"; sleep 0.1; done) \
+    >> "$work/lo.log" &
+  local sampler=$! fleet
+  fleet=$(run_fleet "$work/capped.jsonl" 0 --jobs 12 --max-rate 10M)
+  kill "$sampler"
+  wait "$sampler" 2>/dev/null || true
+  printf 'fleet run, --max-rate 10M          %8d ms\n' "$fleet"
+  printf 'streaming time (longest files)     %8d ms   goal 9600 ... 10600 ms\n' \
+    "$(transfer_ms "$work/capped.jsonl")"
+  printf 'most bytes on lo in 1 s            %8s MB   goal <= 11 MB\n' \
+    "$(lo_peak_window "$work/lo.log")"
+}
+
 sites=("$@")
-[ ${#sites[@]} -gt 0 ] || sites=(a b c)
+[ ${#sites[@]} -gt 0 ] || sites=(a b c d e f g h)
 for each in "${sites[@]}"; do
   case $each in
-    a | b | c) "site_$each" ;;
-    *) echo "usage: bench/bench_fleet.sh [a|b|c ...]" >&2; exit 2 ;;
+    a | b | c | d | e | f | g | h) "site_$each" ;;
+    *) echo "usage: bench/bench_fleet.sh [a|b|c|d|e|f|g|h ...]" >&2; exit 2 ;;
   esac
 done

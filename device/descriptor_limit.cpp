@@ -15,41 +15,56 @@
 namespace
 {
 
-// A link's socket, its thread's wake-up, the package file, its decrypting reader and the
-// padding-count file, with one to spare.
-const int descriptors_per_link = 6;
-// Standard streams, the record, the main thread's and Qt's own.
+const int descriptors_per_stream = 6;
+const int descriptors_per_link = 2;
+// Standard streams, the record, the main thread's, the link threads' and Qt's own.
 const int descriptors_reserved = 64;
 
-#ifndef Q_OS_WIN
-int links_within(qint64 descriptors)
+int bounded(qint64 count)
 {
-    const qint64 links = (descriptors - descriptors_reserved) / descriptors_per_link;
-    return int(qBound<qint64>(1, links, std::numeric_limits<int>::max()));
+    return int(qBound<qint64>(1, count, std::numeric_limits<int>::max()));
 }
-#endif
 
 } // namespace
 
-int raise_descriptor_limit()
+qint64 raise_descriptor_limit()
 {
 #ifdef Q_OS_WIN
     // Sockets and Qt's files are handles without a limit; only the C library's streams have
-    // one, 512 unless raised, and a link holds one of them (the decrypting reader).
+    // one, 512 unless raised, and a streaming link holds one of them (the decrypting reader).
     _setmaxstdio(8192);
-    return qMax(1, _getmaxstdio() - descriptors_reserved);
+    return qint64(_getmaxstdio() - descriptors_reserved) * descriptors_per_stream;
 #else
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return links_within(descriptors_reserved + descriptors_per_link);
+        return descriptors_per_stream;
     if (limit.rlim_cur != limit.rlim_max) {
         rlimit raised = limit;
         raised.rlim_cur = limit.rlim_max;
         if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
             limit = raised;
     }
-    return limit.rlim_cur == RLIM_INFINITY ? std::numeric_limits<int>::max()
-                                           : links_within(qint64(limit.rlim_cur));
+    if (limit.rlim_cur == RLIM_INFINITY)
+        return std::numeric_limits<int>::max();
+    return qMax<qint64>(descriptors_per_stream, qint64(limit.rlim_cur) - descriptors_reserved);
+#endif
+}
+
+int streams_within(qint64 descriptors)
+{
+    return bounded(descriptors / descriptors_per_stream);
+}
+
+int links_within(qint64 descriptors, int streaming)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(descriptors)
+    // Sockets are handles without a limit.
+    return std::numeric_limits<int>::max();
+#else
+    const qint64 left = descriptors - qint64(streaming) * descriptors_per_stream;
+    return qMax(streaming, int(qBound<qint64>(0, streaming + left / descriptors_per_link,
+                                              std::numeric_limits<int>::max())));
 #endif
 }
 

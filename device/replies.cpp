@@ -5,8 +5,6 @@
 namespace
 {
 
-const int version_length = 6;
-
 bool is_ascii_digit(char c)
 {
     return c >= '0' && c <= '9';
@@ -63,7 +61,7 @@ int ack_value(const QByteArray &reply)
 
 bool is_complete_version_reply(const QByteArray &reply)
 {
-    return reply.size() >= version_length && reply.count('.') == 2 &&
+    return reply.size() >= lidar_version_length && reply.count('.') == 2 &&
            reply.lastIndexOf('.') == reply.size() - 2;
 }
 
@@ -75,10 +73,17 @@ quint32 log_length(const QByteArray &header)
     return length;
 }
 
+qint64 latest_version_at(const char *bytes, qint64 size, qint64 first)
+{
+    // A version's third byte is a dot: only there is the rest worth testing.
+    for (qint64 dot = size - lidar_version_length + 2; dot >= first + 2; --dot)
+        if (bytes[dot] == '.' && is_version_at(bytes + dot - 2))
+            return dot - 2;
+    return -1;
+}
+
 QString find_lidar_version(const QByteArray &log)
 {
-    for (int start = log.size() - version_length; start >= 1; --start)
-        if (is_version_at(log.constData() + start))
-            return QString::fromLatin1(log.constData() + start, version_length);
-    return {};
+    const qint64 at = latest_version_at(log.constData(), log.size(), 1);
+    return at < 0 ? QString() : QString::fromLatin1(log.constData() + at, lidar_version_length);
 }

@@ -21,8 +21,14 @@ bool is_complete_version_reply(const QByteArray &reply);
 // The unsigned little-endian length at the start of a log reply (4 bytes).
 quint32 log_length(const QByteArray &header);
 
+// A version is "x9.9.9": a lower-case letter and three digits between two dots.
+const int lidar_version_length = 6;
+
 // The latest "x9.9.9" in the log, searched backwards; the window at byte 0 is
 // never tested. Empty when there is none.
 QString find_lidar_version(const QByteArray &log);
+
+// Where the latest version in the size bytes starts, at first or later; -1 when there is none.
+qint64 latest_version_at(const char *bytes, qint64 size, qint64 first);
 
 #endif

@@ -4,6 +4,8 @@
 #include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <memory>
 
 #include "device/outcome.h"
 #include "device/stop_token.h"
@@ -39,5 +41,28 @@ outcome same_sensor(const QAbstractSocket &device, const QString &address);
 connection connect_sensor(tcp_device &device, const QString &address,
                           const QDeadlineTimer &deadline = QDeadlineTimer::Forever,
                           const stop_token &stop = {});
+
+// connect_sensor driven by the link's signals and timers on the thread the link lives on, so that
+// a thread serves many links at once: the same steps, texts and waits (the connect wait, each
+// reply wait, the log's deadline, the one wait more after a whole log), none past the deadline,
+// and stop looked at every 100 ms. The log is scanned as it comes, never kept. Made, started and
+// ended on the link's thread; done is called once, there (possibly inside start); the probe may
+// be ended once done has returned.
+class version_probe
+{
+public:
+    using done_function = std::function<void(const connection &)>;
+    version_probe(tcp_device &device, const QString &address, const QDeadlineTimer &deadline,
+                  const stop_token &stop, done_function done);
+    ~version_probe();
+    version_probe(const version_probe &) = delete;
+    version_probe &operator=(const version_probe &) = delete;
+
+    void start();
+
+private:
+    struct steps;
+    const std::unique_ptr<steps> run;
+};
 
 #endif

@@ -57,9 +57,11 @@ void print_package(const checked_package &package)
     std::fflush(stdout);
 }
 
-// As many sensors at once as asked, and as the links the descriptors carry.
+// As many at once as asked (0: as many as carried), and as the descriptors carry.
 int jobs_carried(int jobs, int carried)
 {
+    if (jobs == 0)
+        return carried;
     if (jobs <= carried)
         return jobs;
     write_error_line(QString("note: the open-file limit carries %1 links at once; %1 jobs "
@@ -88,8 +90,11 @@ QVector<sensor_task> sensor_tasks(const fleet_options &options, const checked_pa
 // Upgrades or checks the sensors, told on the console and in the record; the exit code.
 int run_sensors(const fleet_options &options, const checked_package *package)
 {
-    const int links = raise_descriptor_limit();
-    const int jobs = jobs_carried(options.jobs, links);
+    const qint64 descriptors = raise_descriptor_limit();
+    const bool check = options.what == fleet_options::check;
+    const int jobs = jobs_carried(options.jobs, check ? links_within(descriptors, 0)
+                                                      : streams_within(descriptors));
+    const int links = links_within(descriptors, check ? 0 : jobs);
     record_writer record(stamp_of(package));
     const QString unwritable = options.record.isEmpty() ? QString() : record.open(options.record);
     if (!unwritable.isEmpty()) {
@@ -104,10 +109,11 @@ int run_sensors(const fleet_options &options, const checked_package *package)
     console_report console(record);
     const QVector<sensor_task> tasks = sensor_tasks(options, package);
     const QVector<sensor_record> records =
-        options.what == fleet_options::check
+        check
             ? check_sensors(tasks, jobs, stops, console)
-            : upgrade_sensors(tasks, {jobs, links, options.canary, options.max_failures}, stops,
-                              console);
+            : upgrade_sensors(tasks,
+                              {jobs, links, options.canary, options.max_failures, options.max_rate},
+                              stops, console);
     write_error_line("\n" + summary_table(records));
     interrupts_handled();
     return all_done(records) && !record.lost_line() ? 0 : 1;

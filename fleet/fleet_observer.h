@@ -20,8 +20,9 @@ struct fleet_activity {
     int checking = 0;  // checks under way
 };
 
-// What a fleet run tells its front end; the engine itself shows nothing. Called from the
-// sensors' threads and the thread that runs the fleet, so an implementation guards its state.
+// What a fleet run tells its front end; the engine itself shows nothing. Called from any of the
+// engine's threads (the link threads, the streaming threads, the thread that runs the fleet),
+// so an implementation guards its state.
 class fleet_observer
 {
 public:

@@ -21,16 +21,13 @@ namespace
 
 using options_result = read_result<fleet_options>;
 
-// A check mostly waits (the log read's final 3 s), so more run at once than images stream.
-const int check_jobs = 32;
-
 const char *const usage =
     "Usage:\n"
     "  corvalen                  open the window\n"
     "  corvalen --package DIR [--config FILE] [--trusted-keys FILE] [--jobs N]\n"
     "           [--record FILE] [--allow-downgrade] [--reinstall] [--verify SECONDS]\n"
-    "           [--canary N] [--max-failures N] [--retry RECORD] [--sensors FILE]\n"
-    "           [ADDRESS...]\n"
+    "           [--canary N] [--max-failures N] [--max-rate RATE] [--retry RECORD]\n"
+    "           [--sensors FILE] [ADDRESS...]\n"
     "  corvalen --check [--package DIR] [--config FILE] [--trusted-keys FILE] [--jobs N]\n"
     "           [--record FILE] [--allow-downgrade] [--retry RECORD] [--sensors FILE]\n"
     "           [ADDRESS...]\n"
@@ -64,7 +61,8 @@ const char *const usage =
     "                     manifest.minisig must verify with one of them, and its manifest\n"
     "                     must match it, before any sensor is dialled\n"
     "  --jobs N           stream images to up to N sensors at a time (default 8); with\n"
-    "                     --check, check up to N sensors at a time (default 32)\n"
+    "                     --check, keep up to N links open at a time (default: as many as\n"
+    "                     the open-file limit carries)\n"
     "  --record FILE      append one JSON line per sensor as it ends, its keys in this order:\n"
     "                     address, old_version, new_version, verified_version (null without\n"
     "                     --verify), result, message (as the window shows it), detail (what\n"
@@ -82,6 +80,9 @@ const char *const usage =
     "  --canary N         upgrade the first N sensors alone; the others start only if all N\n"
     "                     were upgraded (and verified, with --verify) or skipped\n"
     "  --max-failures N   dial no further sensor once N sensors have failed\n"
+    "  --max-rate RATE    send the images of the whole run together at no more than RATE\n"
+    "                     bytes a second, shared fairly between the sensors streaming; k is\n"
+    "                     1000 and M 1000000 (--max-rate 20M: 20 MB/s, 160 Mbit/s)\n"
     "  --retry RECORD     also the sensors whose latest line in RECORD is not upgraded,\n"
     "                     skipped, current or empty, first, in the order they appear there;\n"
     "                     RECORD may be this run's --record. Given more than once, the\n"
@@ -146,6 +147,20 @@ bool read_count(const QCommandLineParser &parser, const QString &name, int &coun
     return number && count >= 1;
 }
 
+// --max-rate's bytes a second: digits, then k (1000) or M (1000000) if wanted; at least 1.
+bool read_rate(const QCommandLineParser &parser, qint64 &rate)
+{
+    if (!parser.isSet("max-rate"))
+        return true;
+    const QRegularExpressionMatch match =
+        QRegularExpression("^([0-9]{1,12})([kM]?)$").match(parser.value("max-rate"));
+    if (!match.hasMatch())
+        return false;
+    const qint64 unit = match.captured(2) == "k" ? 1000 : match.captured(2) == "M" ? 1000000 : 1;
+    rate = match.captured(1).toLongLong() * unit;
+    return rate >= 1;
+}
+
 // Each sensor is dialled once, however often and in whatever spelling it is listed.
 fleet_options without_repeats(fleet_options options)
 {
@@ -198,8 +213,9 @@ options_result gather_addresses(const QCommandLineParser &parser, fleet_options 
 options_result sensor_options(const QCommandLineParser &parser, fleet_options options)
 {
     const bool check = options.what == fleet_options::check;
+    // A check holds no streaming slot: without --jobs, the open-file limit alone bounds it.
     if (check)
-        options.jobs = check_jobs;
+        options.jobs = 0;
     const std::pair<const char *, int *> counts[] = {{"jobs", &options.jobs},
                                                      {"verify", &options.verify_seconds},
                                                      {"canary", &options.canary},
@@ -208,7 +224,10 @@ options_result sensor_options(const QCommandLineParser &parser, fleet_options op
         if (!read_count(parser, count.first, *count.second))
             return options_result::failed(
                 QString("error: --%1 takes a whole number of at least 1!").arg(count.first));
-    for (const char *sending : {"reinstall", "verify", "canary", "max-failures"})
+    if (!read_rate(parser, options.max_rate))
+        return options_result::failed("error: --max-rate takes bytes a second, a whole number of "
+                                      "at least 1, with k (1000) or M (1000000) if wanted!");
+    for (const char *sending : {"reinstall", "verify", "canary", "max-failures", "max-rate"})
         if (check && parser.isSet(sending))
             return options_result::failed(
                 QString("error: --check sends nothing; --%1 is for --package alone!").arg(sending));
@@ -273,6 +292,7 @@ options_result parse_fleet_options(const QStringList &arguments)
                        {"verify", "", "SECONDS"},
                        {"canary", "", "N"},
                        {"max-failures", "", "N"},
+                       {"max-rate", "", "RATE"},
                        {"help", ""},
                        {"version", ""}});
     if (!parser.parse(arguments))

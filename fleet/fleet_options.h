@@ -15,13 +15,14 @@ struct fleet_options {
     QString package_dir;  // with check: empty when the sensors are checked against no package
     QString config;       // the settings file
     QString trusted_keys; // the trust store; empty: the working directory's, if there is one
-    int jobs = 8;
+    int jobs = 8;   // with check: links open at once, 0 as many as the open-file limit carries
     QString record; // empty: no record
     bool allow_downgrade = false;
     bool reinstall = false;
     int verify_seconds = 0; // 0: no verification
     int canary = 0;
     int max_failures = 0; // 0: no limit
+    qint64 max_rate = 0;  // image bytes a second of the whole run; 0: no cap
     QStringList addresses;
     QSet<QString> ranged; // the addresses that a range named
 };

@@ -7,17 +7,18 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QWaitCondition>
-#include <memory>
+#include <vector>
+
+#include "device/link_threads.h"
 
 #include "fleet/run_watch.h"
 #include "package/package_file.h"
+#include "upgrade/rate_cap.h"
 
 namespace
 {
 
 const qint64 progress_interval_ms = 1000;
-// How often a waiting sensor looks at the stops.
-const unsigned long stop_poll_ms = 100;
 
 // Tells one sensor's images as they stream, at most once a second.
 class progress_reports : public upgrade_observer
@@ -55,42 +56,33 @@ struct stop_reason {
 };
 
 // Sensors take their turn to stream in the order given, so the stop rules see the sensors
-// before them ended or streaming. Each waits on a turn of its own, so passing a turn wakes one
-// sensor, not all.
+// before them ended or streaming. Links are opened ahead, in order, as many as rules.links, on
+// the link threads, where their waits are events (connect, log, hang-up, the wait for a
+// restarted sensor); in its turn, once a slot is free, a link moves to a streaming thread (one
+// of rules.jobs) for its images and back. Called from the link threads, the streaming threads
+// and the run's thread, under one lock.
 class fleet_schedule
 {
 public:
-    fleet_schedule(const fleet_rules &rules, const fleet_stops &stops, int sensors,
-                   run_watch &watch)
-        : rules(rules), stops(stops), watch(watch), turns(new QWaitCondition[size_t(sensors)]),
-          sensors(sensors)
+    fleet_schedule(const QVector<sensor_task> &tasks, const fleet_rules &rules,
+                   const fleet_stops &stops, run_watch &watch)
+        : tasks(tasks), rules(rules), stops(stops), watch(watch), sensors(size_t(tasks.size())),
+          canaries(qMin(rules.canary, tasks.size()))
     {
+        streams.setMaxThreadCount(qMax(1, rules.jobs));
     }
 
-    void serve(int index, const sensor_task &task)
-    {
-        const stop_reason stop = reason(task);
-        if (stop.stops) {
-            pass_turn(index, unstarted_record(task, run_mode::upgrade, stop.why));
-            return;
-        }
-        const serving_sensor serving(task.address);
-        progress_reports progress(task, watch.observer);
-        sensor_run run(task, stops.links);
-        if (run.open()) {
-            upgrade(index, task, run, progress);
-        } else {
-            const sensor_record record = run.finish();
-            run.hang_up();
-            pass_turn(index, record);
-        }
-    }
+    ~fleet_schedule() { streams.waitForDone(); }
 
-    // After the canaries ended: the rest start only when all of them were upgraded.
-    void judge_canaries()
+    // Whether every sensor ended and every link is gone, waiting up to ms; looks at the stops
+    // and the turns first.
+    bool ended(int ms)
     {
-        const QMutexLocker lock(&mutex);
-        canary_stop = canaries_good < rules.canary;
+        QMutexLocker lock(&mutex);
+        move_on();
+        if (!all_ended())
+            changed.wait(&mutex, ulong(ms));
+        return all_ended();
     }
 
     fleet_activity activity()
@@ -103,29 +95,110 @@ public:
     }
 
 private:
-    // Sends on the open link in the sensor's turn, once a slot is free. The wait for a restarted
-    // sensor holds no slot; otherwise the slot passes on once the sensor's record is written, so
-    // a record that cannot be kept stops the next sensor.
-    void upgrade(int index, const sensor_task &task, sensor_run &run, upgrade_observer &progress)
+    enum class stage { waiting, opening, open, streaming, decided, counted };
+    struct sensor {
+        stage at = stage::waiting;
+        sensor_run *run = nullptr; // lives on its link's thread
+        QThread *thread = nullptr;
+        sensor_record record; // once decided before its turn
+    };
+
+    bool all_ended() const { return counted == tasks.size() && links_open == 0; }
+
+    // Dials and passes turns as far as the rules let.
+    void move_on()
     {
-        const bool streams = take_slot(index, task, run);
-        if (streams && run.ready())
-            run.send(progress);
-        const bool verifies = streams && task.verify_seconds > 0;
-        if (verifies)
-            free_slot(true);
-        const sensor_record record = run.finish();
-        watch.finished(record);
-        count(index, record, verifies);
-        if (streams && !verifies)
-            free_slot(false);
-        run.hang_up();
+        pass_turns();
+        dial_more();
+        pass_turns();
+        changed.wakeAll();
     }
 
-    stop_reason reason(const sensor_task &task)
+    void dial_more()
     {
+        for (; next_dial < tasks.size(); ++next_dial) {
+            // The others start once the canaries ended: only if all of them were upgraded.
+            if (next_dial == canaries && canaries > 0) {
+                if (canaries_counted < canaries)
+                    return;
+                canary_stop = canaries_good < rules.canary;
+            }
+            const stop_reason stop = locked_reason(tasks[next_dial]);
+            if (stop.stops) {
+                decide(next_dial, unstarted_record(tasks[next_dial], run_mode::upgrade, stop.why));
+                continue;
+            }
+            if (links_open >= qMax(rules.links, 1))
+                return;
+            open_link(next_dial);
+        }
+    }
+
+    void open_link(int index)
+    {
+        ++links_open;
+        sensor &each = sensors[size_t(index)];
+        each.at = stage::opening;
+        each.thread = threads.next();
+        link_threads::post(each.thread, [this, index, &each] {
+            each.run = new sensor_run(tasks[index], stops.links);
+            each.run->open([this, index](bool open) { opened(index, open); });
+        });
+    }
+
+    // On the link's thread.
+    void opened(int index, bool open)
+    {
+        sensor &each = sensors[size_t(index)];
+        if (!open)
+            each.run->finish([this, index](const sensor_record &record) {
+                const QMutexLocker lock(&mutex);
+                decide(index, record);
+            });
         const QMutexLocker lock(&mutex);
-        return locked_reason(task);
+        if (open)
+            each.at = stage::open;
+        else
+            hang_up(index);
+        move_on();
+    }
+
+    // A sensor's record before its turn: told now, counted in its turn, so that the sensors
+    // after it see it whatever the timing.
+    void decide(int index, const sensor_record &record)
+    {
+        sensor &each = sensors[size_t(index)];
+        watch.finished(record);
+        each.record = record;
+        each.at = stage::decided;
+    }
+
+    void pass_turns()
+    {
+        for (; next_turn < tasks.size(); ++next_turn) {
+            sensor &each = sensors[size_t(next_turn)];
+            if (each.at == stage::decided) {
+                count(next_turn, each.record);
+                continue;
+            }
+            if (each.at != stage::open)
+                return;
+            const stop_reason stop = locked_reason(tasks[next_turn]);
+            if (stop.stops) {
+                each.run->withhold(stop.why);
+                each.run->finish([&](const sensor_record &record) {
+                    watch.finished(record);
+                    count(next_turn, record);
+                });
+                hang_up(next_turn);
+                continue;
+            }
+            if (streaming >= rules.jobs)
+                return;
+            ++streaming;
+            each.at = stage::streaming;
+            streams.start(new stream_job(*this, next_turn));
+        }
     }
 
     stop_reason locked_reason(const sensor_task &task) const
@@ -147,116 +220,125 @@ private:
         return {};
     }
 
-    // Waits for the sensor's turn and a free slot: true once it holds the slot; false when a
-    // rule stopped it meanwhile.
-    bool take_slot(int index, const sensor_task &task, sensor_run &run)
+    // Streams the sensor's images on a streaming thread: the link comes over for its turn and
+    // goes back to its own thread after.
+    class stream_job : public QRunnable
     {
-        QMutexLocker lock(&mutex);
-        stop_reason stop;
-        while (!(stop = locked_reason(task)).stops &&
-               !(next_turn == index && streaming < rules.jobs))
-            (next_turn == index ? slot_freed : turns[index]).wait(&mutex, stop_poll_ms);
-        wait_turn(index);
-        if (stop.stops) {
-            lock.unlock();
-            run.withhold(stop.why);
-            return false;
+    public:
+        stream_job(fleet_schedule &schedule, int index) : schedule(schedule), index(index) {}
+        void run() override
+        {
+            const sensor_task &task = schedule.tasks[index];
+            sensor &each = schedule.sensors[size_t(index)];
+            QThread *const streaming = QThread::currentThread();
+            link_threads::run_and_wait(each.thread, [&] { each.run->move_link(streaming); });
+            {
+                const serving_sensor serving(task.address);
+                progress_reports progress(task, schedule.watch.observer);
+                if (each.run->ready())
+                    each.run->send(progress);
+            }
+            each.run->move_link(each.thread);
+            // The job ends as it returns: the step after it takes what it needs.
+            fleet_schedule &after = schedule;
+            const int sensor_index = index;
+            link_threads::post(each.thread,
+                               [&after, sensor_index] { after.streamed(sensor_index); });
         }
-        ++streaming;
-        return true;
+
+    private:
+        fleet_schedule &schedule;
+        const int index;
+    };
+
+    // On the link's thread, after the images. The wait for a restarted sensor holds no slot;
+    // otherwise the slot passes on once the sensor's record is written, so a record that cannot
+    // be kept stops the next sensor.
+    void streamed(int index)
+    {
+        const bool verifies = tasks[index].verify_seconds > 0;
+        if (verifies) {
+            const QMutexLocker lock(&mutex);
+            --streaming;
+            ++verifying;
+            move_on();
+        }
+        sensors[size_t(index)].run->finish([this, index, verifies](const sensor_record &record) {
+            const QMutexLocker lock(&mutex);
+            watch.finished(record);
+            count(index, record);
+            --(verifies ? verifying : streaming);
+            hang_up(index);
+            move_on();
+        });
     }
 
-    void free_slot(bool to_verify)
+    // Closes the sensor's link on its thread; the sensor's run ends after.
+    void hang_up(int index)
     {
-        const QMutexLocker lock(&mutex);
-        --streaming;
-        verifying += to_verify;
-        slot_freed.wakeAll();
+        sensor &each = sensors[size_t(index)];
+        link_threads::post(each.thread, [this, &each] {
+            each.run->hang_up([this, &each] {
+                later([this, &each] {
+                    delete each.run;
+                    each.run = nullptr;
+                    const QMutexLocker lock(&mutex);
+                    --links_open;
+                    move_on();
+                });
+            });
+        });
     }
 
-    // A sensor that sends nothing: its record now, its result counted in its turn, so that the
-    // sensors after it see it whatever the timing.
-    void pass_turn(int index, const sensor_record &record)
+    void count(int index, const sensor_record &record)
     {
-        watch.finished(record);
-        QMutexLocker lock(&mutex);
-        wait_turn(index);
-        count_locked(index, record);
-    }
-
-    // Waits for the sensor's turn and passes it on.
-    void wait_turn(int index)
-    {
-        while (next_turn != index)
-            turns[index].wait(&mutex, stop_poll_ms);
-        if (++next_turn < sensors)
-            turns[next_turn].wakeAll();
-    }
-
-    void count(int index, const sensor_record &record, bool verified)
-    {
-        const QMutexLocker lock(&mutex);
-        verifying -= verified;
-        count_locked(index, record);
-    }
-
-    void count_locked(int index, const sensor_record &record)
-    {
+        sensors[size_t(index)].at = stage::counted;
+        ++counted;
         const record_result result = result_of(record);
         failures += result == record_result::failed;
         // A canary already at the package version runs it as surely as one just upgraded.
-        canaries_good += index < rules.canary &&
-                         (result == record_result::upgraded || result == record_result::skipped);
-        slot_freed.wakeAll();
+        if (index < canaries) {
+            ++canaries_counted;
+            canaries_good += result == record_result::upgraded || result == record_result::skipped;
+        }
     }
 
+    const QVector<sensor_task> &tasks;
     const fleet_rules &rules;
     const fleet_stops &stops;
     run_watch &watch;
     QMutex mutex;
-    QWaitCondition slot_freed; // or a result counted: for the sensor whose turn it is
-    const std::unique_ptr<QWaitCondition[]> turns;
-    const int sensors;
+    QWaitCondition changed;
+    std::vector<sensor> sensors;
+    const int canaries;
+    int next_dial = 0;
     int next_turn = 0;
+    int links_open = 0;
     int streaming = 0;
     int verifying = 0;
+    int counted = 0;
     int failures = 0;
+    int canaries_counted = 0;
     int canaries_good = 0;
     bool canary_stop = false;
-};
-
-class sensor_job : public QRunnable
-{
-public:
-    sensor_job(fleet_schedule &schedule, int index, const sensor_task &task)
-        : schedule(schedule), index(index), task(task)
-    {
-    }
-    void run() override { schedule.serve(index, task); }
-
-private:
-    fleet_schedule &schedule;
-    const int index;
-    const sensor_task task;
+    QThreadPool streams;
+    link_threads threads; // last: its threads end first, with every link's last step run
 };
 
 } // namespace
 
-QVector<sensor_record> upgrade_sensors(const QVector<sensor_task> &tasks, const fleet_rules &rules,
+QVector<sensor_record> upgrade_sensors(const QVector<sensor_task> &given, const fleet_rules &rules,
                                        const fleet_stops &stops, fleet_observer &observer)
 {
-    run_watch watch(observer);
-    fleet_schedule schedule(rules, stops, tasks.size(), watch);
-    const auto now = [&schedule] { return schedule.activity(); };
-    QThreadPool pool;
-    pool.setMaxThreadCount(rules.links);
-    const int canaries = qMin(rules.canary, tasks.size());
-    for (int i = 0; i < tasks.size(); ++i) {
-        if (i == canaries && canaries > 0) {
-            watch.await(pool, now);
-            schedule.judge_canaries();
-        }
-        pool.start(new sensor_job(schedule, i, tasks[i]));
+    // One cap for the images of the whole run.
+    QVector<sensor_task> tasks = given;
+    if (rules.max_rate > 0) {
+        const auto cap = std::make_shared<rate_cap>(rules.max_rate);
+        for (sensor_task &task : tasks)
+            task.plan.cap = cap;
     }
-    return watch.await(pool, now);
+    run_watch watch(observer);
+    fleet_schedule schedule(tasks, rules, stops, watch);
+    return watch.await([&schedule](int ms) { return schedule.ended(ms); },
+                       [&schedule] { return schedule.activity(); });
 }

@@ -1,7 +1,6 @@
 #include "fleet/run_watch.h"
 
 #include <QMutexLocker>
-#include <QThreadPool>
 #include <atomic>
 
 #include "cipher/crypt_file.h"
@@ -17,13 +16,12 @@ const int look_ms = 100;
 std::atomic<fleet_observer *> watching{nullptr};
 QtMessageHandler previous_handler = nullptr;
 crypt_line_output previous_cipher_output = nullptr;
-thread_local const QString *served = nullptr;
 
 void sensor_message(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     fleet_observer *observer = watching;
-    if (observer && served)
-        observer->sensor_line(*served, text);
+    if (observer && served_sensor())
+        observer->sensor_line(*served_sensor(), text);
     else
         previous_handler(type, context, text);
 }
@@ -31,8 +29,8 @@ void sensor_message(QtMsgType type, const QMessageLogContext &context, const QSt
 void sensor_cipher_line(const char *line)
 {
     fleet_observer *observer = watching;
-    if (observer && served)
-        observer->sensor_line(*served, QString::fromLocal8Bit(line));
+    if (observer && served_sensor())
+        observer->sensor_line(*served_sensor(), QString::fromLocal8Bit(line));
     else
         previous_cipher_output(line);
 }
@@ -63,24 +61,14 @@ void run_watch::finished(const sensor_record &record)
     observer.sensor_finished(record);
 }
 
-QVector<sensor_record> run_watch::await(QThreadPool &pool,
+QVector<sensor_record> run_watch::await(const std::function<bool(int)> &ended,
                                         const std::function<fleet_activity()> &now)
 {
     // The last look after the end: a stop that ended the run is told too.
     for (bool done = false; !done;) {
-        done = pool.waitForDone(look_ms);
+        done = ended(look_ms);
         observer.running(now());
     }
     const QMutexLocker lock(&mutex);
     return records;
-}
-
-serving_sensor::serving_sensor(const QString &address)
-{
-    served = &address;
-}
-
-serving_sensor::~serving_sensor()
-{
-    served = nullptr;
 }

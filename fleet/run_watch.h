@@ -6,9 +6,8 @@
 #include <QVector>
 #include <functional>
 
+#include "device/serving_sensor.h"
 #include "fleet/fleet_observer.h"
-
-class QThreadPool;
 
 // What a fleet run shares among its sensors' threads while it lives: the console lines of a
 // thread that serves a sensor (Qt's debug output and the cipher's lines) go to the observer with
@@ -24,26 +23,17 @@ public:
 
     // A sensor ended.
     void finished(const sensor_record &record);
-    // Waits for the pool's sensors to end, telling the observer what runs about every 100 ms and
-    // once at the end; returns every record.
-    QVector<sensor_record> await(QThreadPool &pool, const std::function<fleet_activity()> &now);
+    // Waits for the sensors to end (ended waits up to the milliseconds given and says whether
+    // they have), telling the observer what runs about every 100 ms and once at the end; returns
+    // every record.
+    QVector<sensor_record> await(const std::function<bool(int)> &ended,
+                                 const std::function<fleet_activity()> &now);
 
     fleet_observer &observer;
 
 private:
     QMutex mutex;
     QVector<sensor_record> records;
-};
-
-// Marks the calling thread as serving the sensor at address while it lives: the console lines of
-// its steps are that sensor's.
-class serving_sensor
-{
-public:
-    explicit serving_sensor(const QString &address);
-    ~serving_sensor();
-    serving_sensor(const serving_sensor &) = delete;
-    serving_sensor &operator=(const serving_sensor &) = delete;
 };
 
 #endif

@@ -10,6 +10,7 @@
 #include "device/reply_wait.h"
 #include "device/send_queue.h"
 #include "package/package_file.h"
+#include "upgrade/rate_cap.h"
 
 namespace
 {
@@ -47,6 +48,24 @@ void wait_for_transit(QIODevice &device)
         device.waitForBytesWritten(poll_ms);
     else
         QThread::msleep(poll_ms);
+}
+
+// Waits ms for the rate cap, letting what was written leave and ticking meanwhile: false when
+// the tick stops the stream.
+bool wait_for_cap(QIODevice &device, qint64 ms, const stream_tick &tick, qint64 taken)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (qint64 left = ms; left > 0; left = ms - clock.elapsed()) {
+        const int slice = int(qMin<qint64>(poll_ms, left));
+        // The write's wait may have used the time up: never a negative sleep, which would be
+        // endless as an unsigned one.
+        if (device.bytesToWrite() == 0 || !device.waitForBytesWritten(slice))
+            QThread::msleep(ulong(qBound<qint64>(0, ms - clock.elapsed(), slice)));
+        if (!tick(taken))
+            return false;
+    }
+    return true;
 }
 
 // The image's bytes in order, decrypted a piece at a time and, when hashes are given, each
@@ -106,7 +125,8 @@ private:
 } // namespace
 
 image_result write_image(QIODevice &device, crypt_stream &image, int length,
-                         const stream_tick &tick, const QVector<QByteArray> &piece_sha256)
+                         const stream_tick &tick, const QVector<QByteArray> &piece_sha256,
+                         rate_cap *cap)
 {
     const int piece_count = (length + piece_size - 1) / piece_size;
     if (image.size < length || (!piece_sha256.isEmpty() && piece_sha256.size() != piece_count))
@@ -125,6 +145,8 @@ image_result write_image(QIODevice &device, crypt_stream &image, int length,
             int size = 0;
             if (!pieces.next_chunk(bytes, size))
                 return image_result::file_changed;
+            if (cap && !wait_for_cap(device, cap->reserve(size), tick, taken))
+                return image_result::stopped;
             if (device.write(bytes, size) != size)
                 return image_result::stalled;
             written += size;
@@ -135,8 +157,9 @@ image_result write_image(QIODevice &device, crypt_stream &image, int length,
             return image_result::stalled;
         if (written == length && waiting == 0)
             return image_result::sent;
-        // Bounded by progress: the link may be slow, but it must move.
-        if (written - waiting > taken) {
+        // Bounded by progress: the link may be slow, but it must move. A sensor that took all it
+        // was given waits for the writer (the cap), not the other way round.
+        if (written - waiting > taken || waiting == 0) {
             taken = written - waiting;
             since_progress.restart();
         }

@@ -8,6 +8,8 @@
 
 #include "cipher/crypt_file.h"
 
+class rate_cap;
+
 // How streaming one image ended.
 enum class image_result {
     sent,         // the sensor's side has taken every byte
@@ -27,8 +29,10 @@ using stream_tick = std::function<bool(qint64 taken)>;
 // piece_sha256 given, one hash for each piece of length, no byte of a piece is sent unless the
 // piece hashes to its entry. Returns once the sensor's side has taken every byte, including those
 // that waited in the system's own send queue, so that a reply wait after it measures the sensor
-// alone.
+// alone. With a cap, each write waits for its time under the cap; the stall rule measures the
+// sensor alone, never the cap: it runs only while written bytes wait for the sensor.
 image_result write_image(QIODevice &device, crypt_stream &image, int length,
-                         const stream_tick &tick, const QVector<QByteArray> &piece_sha256 = {});
+                         const stream_tick &tick, const QVector<QByteArray> &piece_sha256 = {},
+                         rate_cap *cap = nullptr);
 
 #endif

@@ -2,7 +2,10 @@
 
 #include <QDeadlineTimer>
 #include <QThread>
+#include <QTimer>
+#include <QtDebug>
 
+#include "device/link_threads.h"
 #include "device/link_wait.h"
 #include "device/sensor_connect.h"
 #include "upgrade/version_gate.h"
@@ -13,7 +16,6 @@ namespace
 const int goodbye_wait_ms = 3000;
 // After "shutdown" the sensor restarts: how often it is dialled until it is back.
 const qint64 verify_attempt_ms = 2000;
-const qint64 pause_step_ms = 100;
 
 // Records what the observer sees of the run: the files the sensor acknowledged.
 class recording_observer : public upgrade_observer
@@ -52,28 +54,78 @@ outcome refusal(const sensor_task &task, const QString &version)
     return {};
 }
 
-// Lets what was queued leave, then ends the link.
-void close_link(tcp_device &device, const stop_token &stop)
+// What a connect brought to the record: true with a version; otherwise the record's outcome.
+// An address of a range where nothing answered the connection is no sensor: nothing is said of
+// it.
+bool reached(const connection &link, sensor_record &record)
 {
-    device.disconnectFromHost();
-    if (device.state() != QAbstractSocket::UnconnectedState)
-        wait_for(device, link_event::disconnected, goodbye_wait_ms, stop);
-    device.abort();
-}
-
-// Dials the sensor and reads its version into the record; false, with the record's outcome,
-// when there is no link or no version (the link is closed then). An address of a range where
-// nothing answered the connection is no sensor: nothing is said of it.
-bool reach_sensor(tcp_device &device, const sensor_task &task, sensor_record &record,
-                  const stop_token &stop)
-{
-    const connection link = connect_sensor(device, task.address, QDeadlineTimer::Forever, stop);
     record.old_version = link.version;
     if (!link.version.isEmpty())
         return true;
     const bool no_sensor = record.ranged && link.how.kind == outcome_kind::unanswered;
     record.result = no_sensor ? outcome(outcome_kind::unanswered) : link.how;
     return false;
+}
+
+// Dials the sensor and reads its version, blocking the thread.
+bool reach_sensor(tcp_device &device, const sensor_task &task, sensor_record &record,
+                  const stop_token &stop)
+{
+    return reached(connect_sensor(device, task.address, QDeadlineTimer::Forever, stop), record);
+}
+
+// Dials the sensor at address and reads its version as events on the device's thread; done
+// gets what came.
+void probe_version(tcp_device &device, const QString &address, const QDeadlineTimer &deadline,
+                   const stop_token &stop, std::function<void(const connection &)> done)
+{
+    const auto made = std::make_shared<version_probe *>(nullptr);
+    *made =
+        new version_probe(device, address, deadline, stop, [made, done](const connection &link) {
+            version_probe *ended = *made;
+            later([ended] { delete ended; });
+            done(link);
+        });
+    (*made)->start();
+}
+
+// Lets what was queued leave, then ends the link, as events on the device's thread.
+void close_link(tcp_device &device, const stop_token &stop, std::function<void()> done)
+{
+    device.disconnectFromHost();
+    if (device.state() == QAbstractSocket::UnconnectedState) {
+        device.abort();
+        done();
+        return;
+    }
+    struct goodbye {
+        QObject events;
+        QTimer wait;
+        std::unique_ptr<stop_look> look;
+        bool over = false;
+    };
+    auto *wait = new goodbye;
+    const auto end = [wait, &device, done] {
+        if (wait->over)
+            return;
+        wait->over = true;
+        QObject::disconnect(&device, nullptr, &wait->events, nullptr);
+        wait->wait.stop();
+        wait->look.reset();
+        device.abort();
+        later([wait] { delete wait; });
+        done();
+    };
+    QObject::connect(&device, &QAbstractSocket::disconnected, &wait->events, end);
+    QObject::connect(&wait->wait, &QTimer::timeout, &wait->events, end);
+    wait->wait.setSingleShot(true);
+    wait->wait.setTimerType(Qt::PreciseTimer);
+    wait->wait.start(goodbye_wait_ms);
+    if (stop.may_fire())
+        wait->look.reset(new stop_look([end, stop] {
+            if (stop.stop_requested())
+                end();
+        }));
 }
 
 // What the package would do with the reached sensor: current, refused, or ok (it is sent).
@@ -84,15 +136,6 @@ outcome package_verdict(const sensor_task &task, const sensor_record &record)
     return refusal(task, record.old_version);
 }
 
-void check_version(const sensor_task &task, sensor_record &record, const stop_token &stop)
-{
-    tcp_device device;
-    // Without a package a sensor that gave its version is found.
-    if (reach_sensor(device, task, record, stop) && !task.package_version.isEmpty())
-        record.result = package_verdict(task, record);
-    close_link(device, stop);
-}
-
 // A wait cut short by the interrupt fails: the sensor was interrupted, whatever step it was at.
 void settle_interrupted(sensor_record &record, bool stopped)
 {
@@ -101,17 +144,6 @@ void settle_interrupted(sensor_record &record, bool stopped)
                            result == record_result::unreachable || result == record_result::empty;
     if (cut_short && stopped)
         record.result = outcome(outcome_kind::interrupted);
-}
-
-// Sleeps until the clock shows ms, unless stop fires first: then false.
-bool pause_until(const QElapsedTimer &clock, qint64 ms, const stop_token &stop)
-{
-    while (clock.elapsed() < ms) {
-        if (stop.stop_requested())
-            return false;
-        QThread::msleep(ulong(qMin<qint64>(pause_step_ms, ms - clock.elapsed())));
-    }
-    return !stop.stop_requested();
 }
 
 // What the attempts after "shutdown" saw of a sensor that has not proved its restart yet.
@@ -144,6 +176,107 @@ struct restart_watch {
     }
 };
 
+// The attempts after "shutdown", as events on the calling thread: the sensor is dialled anew,
+// an attempt at most every few seconds, until the time allowed since "shutdown" has passed; no
+// wait of an attempt runs past it. The package version is proof at any time; another version
+// counts only once the sensor was seen gone (a connection nothing answered, a link it closed)
+// before the attempt that read it. done gets the verdict: ok, or failed, or interrupted.
+class restart_attempts
+{
+public:
+    restart_attempts(const sensor_task &task, const stop_token &stop,
+                     const QElapsedTimer &since_shutdown, sensor_record &record,
+                     std::function<void()> done)
+        : task(task), stop(stop), since_shutdown(since_shutdown), record(record),
+          done(std::move(done)), limit_ms(qint64(task.verify_seconds) * 1000),
+          deadline(limit_ms - since_shutdown.elapsed(), Qt::PreciseTimer), watch{record.old_version}
+    {
+        pause.setSingleShot(true);
+        pause.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&pause, &QTimer::timeout, &events, [this] { paused(); });
+    }
+
+    void start() { next_attempt(); }
+
+private:
+    void next_attempt()
+    {
+        if (deadline.hasExpired()) {
+            end(outcome(outcome_kind::failed, watch.failure(task.verify_seconds)));
+            return;
+        }
+        due_ms = qMin(due_ms, limit_ms);
+        paused();
+    }
+
+    // Waits until the attempt is due, looking at the stop meanwhile.
+    void paused()
+    {
+        if (stop.stop_requested()) {
+            end(outcome(outcome_kind::interrupted));
+            return;
+        }
+        const qint64 left = due_ms - since_shutdown.elapsed();
+        if (left > 0) {
+            pause.start(int(left));
+            if (!look)
+                look.reset(new stop_look([this] {
+                    if (stop.stop_requested())
+                        paused();
+                }));
+            return;
+        }
+        look.reset();
+        if (deadline.hasExpired()) {
+            end(outcome(outcome_kind::failed, watch.failure(task.verify_seconds)));
+            return;
+        }
+        probe.reset(new tcp_device);
+        probe_version(*probe, task.address, deadline, stop,
+                      [this](const connection &back) { attempted(back); });
+    }
+
+    void attempted(const connection &back)
+    {
+        probe->abort();
+        later([gone = probe.release()] { delete gone; });
+        if (back.version == task.package_version || (watch.gone && !back.version.isEmpty())) {
+            record.verified_version = back.version;
+            end(back.version == task.package_version
+                    ? outcome(outcome_kind::ok)
+                    : outcome(outcome_kind::failed, "error: sensor restarted with " + back.version +
+                                                        ", not " + task.package_version));
+            return;
+        }
+        watch.saw(back);
+        due_ms += verify_attempt_ms;
+        next_attempt();
+    }
+
+    void end(const outcome &verdict)
+    {
+        pause.stop();
+        look.reset();
+        if (!verdict.is_ok())
+            record.result = verdict;
+        done();
+    }
+
+    const sensor_task &task;
+    const stop_token stop;
+    const QElapsedTimer &since_shutdown;
+    sensor_record &record;
+    const std::function<void()> done;
+    const qint64 limit_ms;
+    const QDeadlineTimer deadline;
+    restart_watch watch;
+    qint64 due_ms = 0;
+    QObject events;
+    QTimer pause;
+    std::unique_ptr<stop_look> look;
+    std::unique_ptr<tcp_device> probe;
+};
+
 } // namespace
 
 sensor_record unstarted_record(const sensor_task &task, run_mode mode, const outcome &why)
@@ -159,33 +292,36 @@ sensor_record unstarted_record(const sensor_task &task, run_mode mode, const out
 }
 
 sensor_run::sensor_run(const sensor_task &task, const stop_token &stop)
-    : task(task), stop(stop),
+    : task(task), stop(stop), device(new tcp_device),
       record(unstarted_record(task, run_mode::upgrade, outcome(outcome_kind::failed)))
 {
     clock.start();
 }
 
-bool sensor_run::open()
+sensor_run::~sensor_run() = default;
+
+void sensor_run::open(std::function<void(bool)> done)
 {
-    return open_link();
+    probe_version(
+        *device, task.address, QDeadlineTimer::Forever, stop,
+        [this, done](const connection &link) { done(reached(link, record) && open_verdict()); });
 }
 
 // Firmware may close a link left idle. Having answered once, the sensor is no empty address when
 // the second dial finds nothing.
 bool sensor_run::ready()
 {
-    if (link_still_quiet(device))
+    if (link_still_quiet(*device))
         return true;
     qDebug() << "link closed or out of step while waiting for its turn: dialling again";
-    device.abort();
+    device->abort();
     record.ranged = false;
-    return open_link();
+    return reach_sensor(*device, task, record, stop) && open_verdict();
 }
 
-bool sensor_run::open_link()
+// The reached sensor's version against the package: true when the package is sent.
+bool sensor_run::open_verdict()
 {
-    if (!reach_sensor(device, task, record, stop))
-        return false;
     record.result = package_verdict(task, record);
     if (!record.result.is_ok())
         return false;
@@ -196,13 +332,18 @@ bool sensor_run::open_link()
 void sensor_run::send(upgrade_observer &observer)
 {
     recording_observer recording(observer, record.files);
-    record.result = run_upgrade(device, task.plan, recording, stop);
+    record.result = run_upgrade(*device, task.plan, recording, stop);
     since_shutdown.start();
 }
 
-void sensor_run::hang_up()
+void sensor_run::move_link(QThread *thread)
 {
-    close_link(device, stop);
+    device->moveToThread(thread);
+}
+
+void sensor_run::hang_up(std::function<void()> done)
+{
+    close_link(*device, stop, std::move(done));
 }
 
 void sensor_run::withhold(const outcome &why)
@@ -210,61 +351,50 @@ void sensor_run::withhold(const outcome &why)
     record.result = why;
 }
 
-sensor_record sensor_run::finish()
+sensor_record sensor_run::final_record()
 {
-    if (result_of(record) == record_result::upgraded && task.verify_seconds > 0) {
-        hang_up();
-        verify();
-    }
     settle_interrupted(record, stop.stop_requested());
     record.seconds = clock.elapsed() / 1000.0;
     return record;
 }
 
-// The sensor restarts after "shutdown": dials it anew, an attempt at most every few seconds,
-// until the time allowed since "shutdown" has passed; no wait of an attempt runs past it. The
-// package version is proof at any time; another version counts only once the sensor was seen
-// gone (a connection nothing answered, a link it closed) before the attempt that read it.
-void sensor_run::verify()
+void sensor_run::finish(std::function<void(const sensor_record &)> done)
 {
-    const qint64 limit_ms = qint64(task.verify_seconds) * 1000;
-    const QDeadlineTimer deadline(limit_ms - since_shutdown.elapsed(), Qt::PreciseTimer);
-    restart_watch watch{record.old_version};
-    for (qint64 due = 0; !deadline.hasExpired(); due += verify_attempt_ms) {
-        if (!pause_until(since_shutdown, qMin(due, limit_ms), stop)) {
-            record.result = outcome(outcome_kind::interrupted);
-            return;
-        }
-        if (deadline.hasExpired())
-            break;
-        tcp_device probe;
-        const connection back = connect_sensor(probe, task.address, deadline, stop);
-        probe.abort();
-        if (back.version == task.package_version || (watch.gone && !back.version.isEmpty())) {
-            judge_restart(back.version);
-            return;
-        }
-        watch.saw(back);
+    if (result_of(record) != record_result::upgraded || task.verify_seconds <= 0) {
+        done(final_record());
+        return;
     }
-    record.result = outcome(outcome_kind::failed, watch.failure(task.verify_seconds));
+    hang_up([this, done] {
+        const auto made = std::make_shared<restart_attempts *>(nullptr);
+        *made = new restart_attempts(task, stop, since_shutdown, record, [this, made, done] {
+            restart_attempts *ended = *made;
+            later([ended] { delete ended; });
+            done(final_record());
+        });
+        (*made)->start();
+    });
 }
 
-// The version the restarted sensor reported: upgraded with the package version, else failed.
-void sensor_run::judge_restart(const QString &version)
+void check_sensor(const sensor_task &task, const stop_token &stop,
+                  std::function<void(const sensor_record &)> done)
 {
-    record.verified_version = version;
-    if (version != task.package_version)
-        record.result = outcome(outcome_kind::failed, "error: sensor restarted with " + version +
-                                                          ", not " + task.package_version);
-}
-
-sensor_record check_sensor(const sensor_task &task, const stop_token &stop)
-{
-    sensor_record record = unstarted_record(task, run_mode::check, outcome());
-    QElapsedTimer clock;
-    clock.start();
-    check_version(task, record, stop);
-    settle_interrupted(record, stop.stop_requested());
-    record.seconds = clock.elapsed() / 1000.0;
-    return record;
+    struct check {
+        sensor_record record;
+        QElapsedTimer clock;
+        tcp_device device;
+    };
+    auto *run = new check{unstarted_record(task, run_mode::check, outcome()), {}, {}};
+    run->clock.start();
+    probe_version(run->device, task.address, QDeadlineTimer::Forever, stop,
+                  [run, &task, stop, done](const connection &link) {
+                      // Without a package a sensor that gave its version is found.
+                      if (reached(link, run->record) && !task.package_version.isEmpty())
+                          run->record.result = package_verdict(task, run->record);
+                      close_link(run->device, stop, [run, stop, done] {
+                          settle_interrupted(run->record, stop.stop_requested());
+                          run->record.seconds = run->clock.elapsed() / 1000.0;
+                          later([run] { delete run; });
+                          done(run->record);
+                      });
+                  });
 }

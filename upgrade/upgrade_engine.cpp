@@ -132,7 +132,7 @@ private:
                 observer.image_progress(index, taken, length);
                 return !stop.stop_requested() && !plan.change->known();
             },
-            entry.piece_sha256);
+            entry.piece_sha256, plan.cap.get());
         crypt_stream_close(&image);
         // Every piece sent was checked against the plan's: the bytes sent are the ones it hashed.
         sha256 = entry.sha256;

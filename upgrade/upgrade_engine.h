@@ -10,6 +10,7 @@
 #include "device/outcome.h"
 #include "device/stop_token.h"
 
+class rate_cap;
 class tcp_device;
 struct checked_package;
 
@@ -47,6 +48,9 @@ struct upgrade_plan {
     QVector<plan_file> files;
     QString package_dir;
     std::shared_ptr<package_change> change = std::make_shared<package_change>();
+    // The cap that every run of the plan shares; none: images stream as fast as the link takes
+    // them.
+    std::shared_ptr<rate_cap> cap;
 };
 
 // What a run sends of a checked package: each piece only while it hashes as it did then.

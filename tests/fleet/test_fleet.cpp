@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
+#include <atomic>
 #include <memory>
 #include <vector>
 #ifndef Q_OS_WIN
@@ -106,6 +107,30 @@ sensor_config config_of(const site_sensor &sensor)
 
 // A package with its settings file and a site's sensors (none for an absent one) in a fresh
 // working directory, and the program run against them.
+// Sensors on 127.0.N.1, 127.0.N.2, ... of a block of the test's own.
+struct sensor_block {
+    std::vector<std::unique_ptr<simulated_sensor>> sensors;
+
+    bool start(int block, int count, const sensor_config &config)
+    {
+        for (int i = 1; i <= count; ++i) {
+            sensors.emplace_back(new simulated_sensor(
+                config, 50661, {}, QHostAddress(QString("127.0.%1.%2").arg(block).arg(i))));
+            if (!sensors.back()->wait_listening())
+                return false;
+        }
+        return true;
+    }
+
+    // How many sensors have received frame.
+    int received(const QByteArray &frame) const
+    {
+        return int(std::count_if(sensors.begin(), sensors.end(), [&](const auto &sensor) {
+            return sensor->commands().contains(frame);
+        }));
+    }
+};
+
 struct fleet_site {
     scoped_workdir workdir;
     package_contents package{{{"app.bin", 1, QByteArray("17 bytes a round.").repeated(2353)},
@@ -343,6 +368,11 @@ private slots:
     void retry_what_is_left();
     void address_ranges_data();
     void address_ranges();
+    void max_rate_refused_data();
+    void max_rate_refused();
+    void rate_cap_holds();
+    void check_reads_logs_at_once();
+    void memory_bound_by_links();
 };
 
 // A program without the fleet mode fails here once, instead of hanging in every case.
@@ -1064,6 +1094,125 @@ void test_fleet::address_ranges()
                      .arg(range.value->size())
                      .arg(range.value->first(), range.value->last()),
                  addresses);
+}
+
+void test_fleet::max_rate_refused_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("error");
+    const QString nonsense = "error: --max-rate takes bytes a second, a whole number of at least "
+                             "1, with k (1000) or M (1000000) if wanted!\n";
+    for (const char *rate : {"0", "-1", "10X", "1.5M", "M", "0k"})
+        QTest::newRow(rate) << QStringList{"--max-rate", rate} << nonsense;
+    QTest::newRow("with --check") << QStringList{"--check", "--max-rate", "20M"}
+                                  << "error: --check sends nothing; --max-rate is for --package "
+                                     "alone!\n";
+}
+
+// Nothing is dialled: the arguments are refused first, in one line naming the option.
+void test_fleet::max_rate_refused()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, error);
+    fleet_site fleet;
+    fleet.launch_with(options + QStringList{"--package", fleet.path("pkg"), "127.0.32.1"});
+    QCOMPARE(fleet.finish(), 2);
+    QCOMPARE(fleet.output(), error);
+}
+
+// Four sensors share the cap: the image bytes they received, from the first download to the
+// last image, came at the cap's rate within 15 %.
+void test_fleet::rate_cap_holds()
+{
+    const qint64 rate = 400000;
+    fleet_site fleet;
+    fleet.package.files = {{"app.bin", 1, QByteArray("capped image bytes.").repeated(20000)}};
+    QVERIFY(make_package(fleet.path("pkg"), fleet.package, fleet.path("config"), true, nullptr));
+    QElapsedTimer clock;
+    std::atomic<qint64> first_download{-1};
+    sensor_config config;
+    config.on_download = [&](const QString &) {
+        qint64 unset = -1;
+        first_download.compare_exchange_strong(unset, clock.nsecsElapsed());
+    };
+    sensor_block block;
+    QVERIFY(block.start(32, 4, config));
+    clock.start();
+    fleet.launch_with(fleet.package_arguments() +
+                      QStringList{"--max-rate", "400k", "--jobs", "4", "127.0.32.1-4"});
+    const auto images = [&] {
+        int count = 0;
+        for (const auto &sensor : block.sensors)
+            count += sensor->images().size();
+        return count;
+    };
+    QVERIFY(block.sensors[0]->wait_until([&] { return images() == 4; }, 60000));
+    const double seconds = double(clock.nsecsElapsed() - first_download) / 1e9;
+    QCOMPARE(fleet.finish(), 0);
+    const double received = 4.0 * fleet.package.files[0].content.size() / seconds;
+    QVERIFY2(received <= rate * 1.15 && received >= rate * 0.85,
+             qPrintable(QString("%1 bytes a second").arg(received)));
+}
+
+// A check holds no slot through the log read's last wait: every sensor of the range has been
+// asked for its log before the first of them has ended.
+void test_fleet::check_reads_logs_at_once()
+{
+    fleet_site fleet;
+    sensor_block block;
+    QVERIFY(block.start(33, 40, {}));
+    fleet.launch_with({"--check", "--record", fleet.path("record.jsonl"), "127.0.33.1-40"});
+    QVERIFY(block.sensors[0]->wait_until([&] { return block.received("readlog") == 40; }, 30000));
+    QVERIFY(fleet.record_lines().isEmpty());
+    QCOMPARE(fleet.finish(), 0);
+    QCOMPARE(fleet.record_lines().size(), 40);
+}
+
+#ifdef Q_OS_LINUX
+// The program's peak resident memory in kB, read while it runs; its last reading once it ended.
+qint64 peak_memory_kb(fleet_site &fleet)
+{
+    const QString status = QString("/proc/%1/status").arg(fleet.program.processId());
+    qint64 peak = 0;
+    while (!fleet.program.waitForFinished(50)) {
+        QFile file(status);
+        if (file.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : file.readAll().split('\n'))
+                if (line.startsWith("VmHWM:"))
+                    peak = line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return peak;
+}
+#endif
+
+// A link keeps what finding the version needs, not the log: sixteen 16 MiB logs cost the check
+// little more than sixteen short ones.
+void test_fleet::memory_bound_by_links()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("reads the program's memory from /proc");
+#else
+    const int sensors = 16;
+    const QByteArray line = "lidar firmware version c2.0.7 ";
+    qint64 peak[2] = {};
+    for (int large = 0; large < 2; ++large) {
+        sensor_config config;
+        config.log = large ? QByteArray(16 << 20, 'x') + line : "boot " + line;
+        sensor_block block;
+        QVERIFY(block.start(34 + large, sensors, config));
+        fleet_site fleet;
+        // Under AddressSanitizer freed memory would wait in its quarantine, counted as resident.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ASAN_OPTIONS",
+                           environment.value("ASAN_OPTIONS") + ":quarantine_size_mb=0");
+        fleet.program.setProcessEnvironment(environment);
+        fleet.launch_with({"--check", QString("127.0.%1.1-%2").arg(34 + large).arg(sensors)});
+        peak[large] = peak_memory_kb(fleet);
+        QCOMPARE(fleet.finish(), 0);
+    }
+    QVERIFY2((peak[1] - peak[0]) / sensors <= 2048,
+             qPrintable(QString("%1 kB, %2 kB").arg(peak[0]).arg(peak[1])));
+#endif
 }
 
 QTEST_GUILESS_MAIN(test_fleet)

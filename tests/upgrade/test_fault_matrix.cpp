@@ -293,7 +293,8 @@ void test_fault_matrix::link_lost_before_image_ack()
     config.fault_from_download = 1;
     config.image_ack = ack_mode::none;
     QVERIFY(f.start_sensor(config));
-    upgrade_plan plan{{}, f.package};
+    upgrade_plan plan;
+    plan.package_dir = f.package;
     for (const package_file &file : contents.files) {
         const QString path = QDir::toNativeSeparators(QDir(f.package).filePath(file.name));
         plan.files.append({path, QFileInfo(path).size(), file.format, {}, {}});

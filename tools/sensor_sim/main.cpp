@@ -47,6 +47,8 @@ int main(int argc, char *argv[])
                                        "normal");
     const QCommandLineOption drop("drop-after", "Abort the link after N bytes of an image.", "N");
     const QCommandLineOption silent("silent", "Accept the connection, answer nothing.");
+    const QCommandLineOption unanswered(
+        "unanswered", "Accept no connection, its queue full: a connect is never answered.");
     const QCommandLineOption split_header("split-log-header", "Send the log length in two pieces.");
     const QCommandLineOption log_delay("log-delay-ms", "Pause before the log reply.", "ms", "0");
     const QCommandLineOption log_length("log-length", "Announce this log length instead.", "N");
@@ -61,9 +63,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption version_after(
         "version-after", "Version shown in the log after a restart (default --version).",
         "version");
-    parser.addOptions({address, port, version, log_file, log_text, record, download_ack, image_ack,
-                       drop, silent, split_header, log_delay, log_length, drop_log, close_download,
-                       read_rate, stall, restart_after, version_after});
+    parser.addOptions({address,      port,         version,       log_file,      log_text,
+                       record,       download_ack, image_ack,     drop,          silent,
+                       split_header, log_delay,    log_length,    drop_log,      close_download,
+                       read_rate,    stall,        restart_after, version_after, unanswered});
     parser.process(app);
 
     sensor_config config;
@@ -85,6 +88,7 @@ int main(int argc, char *argv[])
             QByteArray(config.log)
                 .replace(parser.value(version).toUtf8(), parser.value(version_after).toUtf8());
     config.silent = parser.isSet(silent);
+    config.full_backlog = parser.isSet(unanswered);
     config.split_log_header = parser.isSet(split_header);
     config.log_delay_ms = parser.value(log_delay).toInt();
     config.announced_log_length = parser.value(log_length).toUInt();
