@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QSemaphore>
+#include <QThreadStorage>
 #include <QTimer>
 #include <algorithm>
 
@@ -74,19 +75,29 @@ struct thread_looks {
     }
 };
 
-thread_local thread_looks looks;
+// Qt's own thread storage, not thread_local: the thread_local's end at exit deadlocked with the
+// thread keys of the Windows threads library.
+QThreadStorage<thread_looks *> looks_of_threads;
+
+thread_looks &looks()
+{
+    if (!looks_of_threads.hasLocalData())
+        looks_of_threads.setLocalData(new thread_looks);
+    return *looks_of_threads.localData();
+}
 
 } // namespace
 
 stop_look::stop_look(std::function<void()> look) : registered(new entry{std::move(look)})
 {
-    looks.entries.push_back(registered);
-    if (!looks.timer) {
-        looks.timer.reset(new QTimer);
-        QObject::connect(looks.timer.get(), &QTimer::timeout, [] { looks.tick(); });
+    thread_looks &mine = looks();
+    mine.entries.push_back(registered);
+    if (!mine.timer) {
+        mine.timer.reset(new QTimer);
+        QObject::connect(mine.timer.get(), &QTimer::timeout, [] { looks().tick(); });
     }
-    if (!looks.timer->isActive())
-        looks.timer->start(look_ms);
+    if (!mine.timer->isActive())
+        mine.timer->start(look_ms);
 }
 
 stop_look::~stop_look()
