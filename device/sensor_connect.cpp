@@ -199,6 +199,7 @@ struct version_probe::steps {
     QElapsedTimer clock;
     int wait_ms = 0;
     bool reading = false;
+    bool over = false; // the result was given: nothing more happens
     QDeadlineTimer reply_deadline;
     outcome sent;
     log_reply reply;
@@ -228,6 +229,9 @@ struct version_probe::steps {
             look.reset(new stop_look([this] { looked(); }));
         clock.start();
         wait_ms = start_dialling(device, address, deadline);
+        // The system may refuse at once, inside the dial: the probe has then ended.
+        if (over)
+            return;
         wait.start(wait_ms);
         changed(); // a connection may fail at once
     }
@@ -318,6 +322,9 @@ struct version_probe::steps {
     // close the link.
     void end(const std::function<connection()> &result)
     {
+        if (over)
+            return;
+        over = true;
         QObject::disconnect(&device, nullptr, &events, nullptr);
         wait.stop();
         look.reset();
