@@ -221,6 +221,9 @@ struct version_probe::steps {
             end([refused] { return connection{refused, {}}; });
             return;
         }
+        // A link left from an earlier attempt ends before the probe listens: its end is no
+        // answer to this dial.
+        device.abort();
         QObject::connect(&device, &QAbstractSocket::connected, &events, [this] { connected(); });
         QObject::connect(&device, &QAbstractSocket::stateChanged, &events, [this] { changed(); });
         QObject::connect(&device, &QIODevice::readyRead, &events, [this] { wait_ended(); });
